@@ -1,0 +1,113 @@
+// The narrow interfaces through which the engine (chapter-list fetch, download, table tools)
+// reaches the windows. The Qt front end implements them, carrying calls from other threads to
+// the window thread and waiting for them; tests and benchmarks implement them in memory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "text/gbk_text.h"
+
+namespace qv {
+
+// Columns of the chapter table.
+enum ChapterColumn : int { kColNumber = 0, kColTitle = 1, kColLink = 2, kColStatus = 3 };
+
+// The chapter table: rows by 0-based index. An index outside the table does nothing and reads
+// as empty. Check mark 1 = to download, 0 = not. Highlight = the list's own multi-row selection.
+class ChapterTable {
+ public:
+  virtual ~ChapterTable() = default;
+  virtual int RowCount() = 0;
+  // Appends a row whose column-0 text is `number`, unchecked, other cells empty.
+  virtual void AppendRow(const Text& number) = 0;
+  // Appends a whole chapter row in one call (the chapter-list fetch uses it per chapter).
+  virtual void AppendChapter(const Text& number, const Text& title, const Text& link,
+                             const Text& status, int checkState) = 0;
+  // Inserts a row at `index` (0..RowCount) with column-0 text `number`, unchecked.
+  virtual void InsertRow(int index, const Text& number) = 0;
+  virtual void DeleteRow(int index) = 0;
+  virtual void DeleteAllRows() = 0;
+  virtual Text CellText(int row, int column) = 0;
+  virtual void SetCellText(int row, int column, const Text& text) = 0;
+  virtual int CheckState(int row) = 0;
+  virtual void SetCheckState(int row, int state) = 0;
+  virtual void SetHighlight(int row, bool on) = 0;
+  virtual bool IsHighlighted(int row) = 0;
+  // Highlighted rows in ascending order.
+  virtual std::vector<int> HighlightedRows() = 0;
+  virtual void ScrollIntoView(int row) = 0;
+  // Row and column under a point of the table's viewport; false when no row is there.
+  virtual bool HitTest(int x, int y, int& row, int& column) = 0;
+};
+
+// The controls the engine reads and writes, by their role.
+enum class Ctl {
+  // Main window: boxes and labels.
+  AddressBox,      // 编辑框_章节列表网址
+  StatusLabel,     // 标签4
+  TitleLabel,      // 标签_书名
+  AuthorLabel,     // 标签_作者
+  BaseAddressBox,  // 编辑框_相对网址
+  FirstRowBox,     // 编辑框_首行
+  IntervalBox,     // 编辑框_间隔
+  LastRowBox,      // 编辑框_尾行
+  // Main window: buttons and check boxes.
+  FetchButton,     // 按钮_获取章节标题
+  DownloadButton,  // 按钮_下载章节内容
+  PauseButton,     // 按钮_暂停继续
+  StopButton,      // 按钮_停止
+  MergeButton,     // 按钮_合并
+  MergeCheck,      // 选择框_合并
+  CaptureCheck,    // 选择框_页面抓取
+  // Table tools that move or delete rows (disabled while a fetch or download runs).
+  DeleteSelectedButton,  // 按钮_删除选择
+  MoveUpButton,          // 按钮_上移
+  MoveDownButton,        // 按钮_下移
+  // Rule-settings window and its boxes.
+  RuleWindow,        // RualWin as a whole (enabled / disabled)
+  SiteBox,           // 编辑框_网址
+  ListPatternBox,    // 编辑框_列表正则
+  TitlePatternBox,   // 编辑框_小说名正则
+  AuthorPatternBox,  // 编辑框_小说作者正则
+  LeftMarkerBox,     // 编辑框_章节内容左
+  RightMarkerBox,    // 编辑框_章节内容右
+};
+
+// Notice styles and results (the platform's message-box values).
+inline constexpr int kStyleError = 16;
+inline constexpr int kStyleInfo = 64;
+inline constexpr int kStyleYesNo = 36;
+inline constexpr int kStyleYesNoCancel = 35;
+inline constexpr int kNoticeOk = 1;
+inline constexpr int kNoticeCancel = 2;
+inline constexpr int kNoticeYes = 6;
+inline constexpr int kNoticeNo = 7;
+inline constexpr int kNoticeTimedOut = 32000;
+
+class Controls {
+ public:
+  virtual ~Controls() = default;
+  // Caption of a label, button or check box; text of an edit box.
+  virtual Text GetText(Ctl c) = 0;
+  virtual void SetText(Ctl c, const Text& text) = 0;
+  virtual bool IsChecked(Ctl c) = 0;
+  virtual void SetChecked(Ctl c, bool on) = 0;
+  virtual bool IsEnabled(Ctl c) = 0;
+  virtual void SetEnabled(Ctl c, bool on) = 0;
+  // A message box that closes itself after timeoutMs (0 = stays): 1 OK, 6 Yes, 7 No,
+  // 2 Cancel, 32000 timed out, 0 not shown. Callable from any thread; blocks only the caller.
+  virtual int Notice(const Text& title, const Text& text, int timeoutMs, int style) = 0;
+  // The modal text-input box; false when cancelled.
+  virtual bool InputBox(const Text& prompt, const Text& title, const Text& initial,
+                        Text& entered) = 0;
+  // Processes pending window messages when called on the window thread; elsewhere nothing.
+  virtual void Pump() = 0;
+  // Waits count units (0 ms, 1 s, 2 min, 3 h, other = that many ms per unit) while the window
+  // keeps processing its messages.
+  virtual void Wait(double count, int unit) = 0;
+  // Opens a file with the program the desktop associates with it.
+  virtual void OpenWithDesktop(const Text& path) = 0;
+};
+
+}  // namespace qv
