@@ -222,6 +222,16 @@ void MemoryControls::OpenWithDesktop(const Text& path) {
   opened_.push_back(path);
 }
 
+void MemoryControls::SetProgress(int done, int total) {
+  std::lock_guard lock(mu_);
+  progress_ = {done, total};
+}
+
+std::pair<int, int> MemoryControls::Progress() {
+  std::lock_guard lock(mu_);
+  return progress_;
+}
+
 void MemoryControls::SetNoticeHandler(NoticeHandler h) {
   std::lock_guard lock(mu_);
   noticeHandler_ = std::move(h);

@@ -77,6 +77,7 @@ class MemoryControls : public Controls {
   void Pump() override;
   void Wait(double count, int unit) override;
   void OpenWithDesktop(const Text& path) override;
+  void SetProgress(int done, int total) override;
 
   // Test helpers. The default notice handler answers OK (or Yes for questions).
   void SetNoticeHandler(NoticeHandler h);
@@ -90,6 +91,7 @@ class MemoryControls : public Controls {
   long PumpCount();
   // Every text written to a control, in order.
   std::vector<Text> TextHistory(Ctl c);
+  std::pair<int, int> Progress();
 
  private:
   std::recursive_mutex mu_;
@@ -104,6 +106,7 @@ class MemoryControls : public Controls {
   std::function<void()> pumpHook_;
   double waitScale_ = 0.01;
   long pumps_ = 0;
+  std::pair<int, int> progress_{0, 0};
 };
 
 }  // namespace qv

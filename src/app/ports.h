@@ -108,6 +108,8 @@ class Controls {
   virtual void Wait(double count, int unit) = 0;
   // Opens a file with the program the desktop associates with it.
   virtual void OpenWithDesktop(const Text& path) = 0;
+  // The download progress bar: `done` of `total` chapters (total 0 = empty bar).
+  virtual void SetProgress(int done, int total) = 0;
 };
 
 }  // namespace qv
