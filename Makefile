@@ -36,6 +36,10 @@ tsan: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 
+demo: build
+	cmake --build --preset default --target quorvane_demo
+	$(BUILD)/bin/quorvane_demo $(BUILD)/bin/quorvane $(BUILD)/demo
+
 bench: build
 	cmake --build --preset default --target benchmarks
 
