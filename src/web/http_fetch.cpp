@@ -19,6 +19,8 @@ constexpr std::string_view kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.
 constexpr long kDefaultConnectMs = 30'000;
 constexpr long kDefaultLowSpeedMs = 60'000;
 constexpr long kMaxRedirects = 30;
+// Idle connections kept in the shared cache: enough for every download worker on a few sites.
+constexpr long kMaxCachedConnections = 100;
 // A response whose header block grows beyond this is hostile: the exchange is abandoned.
 constexpr size_t kMaxHeaderBytes = size_t{1} << 20;
 
@@ -400,6 +402,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &OnHeaderLine);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &ex);
   curl_easy_setopt(h, CURLOPT_SHARE, runtime.share(!cookieTextPassed));
+  curl_easy_setopt(h, CURLOPT_MAXCONNECTS, kMaxCachedConnections);
   if (!cookieTextPassed) curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");  // the store is in use
   // An empty proxy text means a direct connection, whatever the environment says.
   curl_easy_setopt(h, CURLOPT_PROXY, args.proxy.c_str());
