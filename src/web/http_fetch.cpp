@@ -25,6 +25,12 @@ constexpr long kMaxCachedConnections = 100;
 constexpr size_t kMaxHeaderBytes = size_t{1} << 20;
 
 std::atomic<long> gConnectMs{kDefaultConnectMs};
+std::atomic<bool> gAbortAll{false};
+
+// Progress callback: a nonzero answer ends the transfer.
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return gAbortAll.load(std::memory_order_relaxed) ? 1 : 0;
+}
 std::atomic<long> gLowSpeedMs{kDefaultLowSpeedMs};
 
 // Test-only settings, read once per call.
@@ -315,6 +321,9 @@ Text ValueAfterColon(std::string_view text) {
   return TrimSpaces(text.substr(static_cast<size_t>(colon)));
 }
 
+void AbortAllFetches() { gAbortAll.store(true); }
+void ResumeFetchesForTesting() { gAbortAll.store(false); }
+
 void SetFetchTimeoutsForTesting(long connectMs, long lowSpeedMs) {
   gConnectMs.store(connectMs > 0 ? connectMs : kDefaultConnectMs);
   gLowSpeedMs.store(lowSpeedMs > 0 ? lowSpeedMs : kDefaultLowSpeedMs);
@@ -409,6 +418,8 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   curl_easy_setopt(h, CURLOPT_NOPROXY, "");
   curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, gConnectMs.load());
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (gLowSpeedMs.load() + 999) / 1000));
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);

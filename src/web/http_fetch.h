@@ -43,6 +43,12 @@ Text PathOfAddress(std::string_view address);
 // The text after the first ":", trimmed of spaces; empty without a ":".
 Text ValueAfterColon(std::string_view text);
 
+// Ends every transfer under way and every later one at once (they return what was read, usually
+// nothing). The program calls it when it closes, so no worker waits for a slow server.
+void AbortAllFetches();
+// Test-only: lets fetches run again after AbortAllFetches.
+void ResumeFetchesForTesting();
+
 // Test-only: shorter connect / no-progress time-outs (defaults 30 s / 60 s; the no-progress
 // time-out counts in whole seconds, at least one). Values of 0 or less restore the defaults.
 void SetFetchTimeoutsForTesting(long connectMs, long lowSpeedMs);

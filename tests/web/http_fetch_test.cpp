@@ -611,5 +611,22 @@ TEST_F(HttpFetchNginx, ManyThreadsShareAFewConnections) {
   EXPECT_LE(connections.size(), static_cast<size_t>(3 * kThreads)) << connections.size();
 }
 
+TEST(HttpFetchAbort, AbortEndsATransferThatWouldWaitForItsTimeOut) {
+  testing::SilentServer silent;
+  std::thread closer([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    AbortAllFetches();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  // With the default 60 s no-progress time-out only the abort can end this call early.
+  EXPECT_EQ(HttpFetch("http://127.0.0.1:" + std::to_string(silent.port()) + "/"), "");
+  const auto took = std::chrono::steady_clock::now() - start;
+  closer.join();
+  // Later calls end at once too, until fetches are resumed.
+  EXPECT_EQ(HttpFetch("http://127.0.0.1:" + std::to_string(silent.port()) + "/"), "");
+  ResumeFetchesForTesting();
+  EXPECT_LT(took, std::chrono::seconds(20));
+}
+
 }  // namespace
 }  // namespace qv
