@@ -21,14 +21,18 @@ struct Step {
 };
 
 // `answerMoveBox` makes the controls' input box answer "1" (the benchmark has no user).
+// `around`, when given, is called just before and just after each timed step.
 inline std::vector<Step> RunToolSteps(qv::ChapterTable& table, qv::Controls& controls, int rows,
-                                      const std::function<void()>& answerMoveBox) {
+                                      const std::function<void()>& answerMoveBox,
+                                      const std::function<void()>& around = {}) {
   using Clock = std::chrono::steady_clock;
   std::vector<Step> out;
   const auto timed = [&](const char* name, int touched, const std::function<void()>& f) {
+    if (around) around();
     const auto start = Clock::now();
     f();
     const std::chrono::duration<double, std::milli> spent = Clock::now() - start;
+    if (around) around();
     out.push_back({name, spent.count(), touched});
   };
   qv::ChapterTools tools{table, controls};
