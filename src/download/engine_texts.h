@@ -1,0 +1,36 @@
+// The captions, status texts and messages of the download engine, in CP936.
+#pragma once
+
+#include "text/encoding.h"
+#include "text/gbk_text.h"
+
+namespace qv {
+
+// The captions and messages, in CP936.
+struct EngineTexts {
+  Text downloading = Utf8ToGbk("正在下载");
+  Text retrying = Utf8ToGbk("重试下载");
+  Text givenUp = Utf8ToGbk("失败3次");
+  Text saved = Utf8ToGbk("下载完毕");
+  Text saveFailed = Utf8ToGbk("保存失败");
+  Text progressSuffix = Utf8ToGbk("个章节内容已下载，请等候章节内容下载完毕...");
+  Text runStarted = Utf8ToGbk("正在下载小说章节内容，请等候...");
+  Text failedPrefix = Utf8ToGbk("有");
+  Text failedSuffix =
+      Utf8ToGbk("个章节的内容下载失败，请点击继续下载，或直接手动合并小说");
+  Text merging = Utf8ToGbk("章节内容已下载完毕，正在合并小说中...");
+  Text chaptersDone = Utf8ToGbk("章节内容已下载完毕");
+  Text bookDone = Utf8ToGbk("整本小说下载完毕");
+  Text mergeFailedLabel = Utf8ToGbk("合并失败,请手动重新合并!");
+  Text mergeFailedNotice = Utf8ToGbk("合并失败,请手动重新合并");
+  Text noticeTitle = Utf8ToGbk("提示");
+  Text pause = Utf8ToGbk("暂停");
+  Text resume = Utf8ToGbk("继续");
+};
+
+inline const EngineTexts& DownloadTexts() {
+  static const EngineTexts texts;
+  return texts;
+}
+
+}  // namespace qv

@@ -1,0 +1,105 @@
+// Page capture: the checked rows loaded one after another in the embedded browser, on the
+// window thread, their rendered text cut with the rule's markers.
+#include <chrono>
+
+#include "download/download_engine.h"
+#include "download/download_state.h"
+#include "download/engine_texts.h"
+#include "text/encoding.h"
+#include "text/markers.h"
+#include "web/response_decoder.h"
+
+#include <algorithm>
+
+namespace qv {
+namespace {
+
+constexpr int kCaptureAttempts = 5;
+constexpr size_t kMinCaptureBytes = 20;
+
+// Byte-wise, ASCII letters without regard to case: the text searched may still be UTF-8
+// bytes, which a walk by CP936 characters would misread.
+bool ContainsAsciiNoCase(std::string_view text, std::string_view piece) {
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+  return std::search(text.begin(), text.end(), piece.begin(), piece.end(),
+                     [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+}  // namespace
+
+void DownloadEngine::PageCapture(int rowCount) {
+  DownloadState& s = TheDownloadState();
+  s.pauseRequested = 0;
+  for (int r = 0; r < rowCount; ++r) {
+    while (s.pauseRequested == 1) controls_.Wait(1, 1);
+    if (s.stopRequested == 1) break;
+    if (table_.CheckState(r) == 1) CaptureRow(r);
+    controls_.Pump();
+  }
+}
+
+bool DownloadEngine::CaptureRow(int row) {
+  using Clock = std::chrono::steady_clock;
+  const EngineTexts& t = DownloadTexts();
+  DownloadState& s = TheDownloadState();
+
+  table_.SetHighlight(row, true);
+  table_.ScrollIntoView(row);
+  const Text title = table_.CellText(row, kColTitle);
+  const Text address = controls_.GetText(Ctl::BaseAddressBox) + table_.CellText(row, kColLink);
+
+  Text text;
+  bool enough = false;
+  for (int attempt = 1; attempt <= kCaptureAttempts && !enough; ++attempt) {
+    table_.SetCellText(row, kColStatus, attempt == 1 ? t.downloading : t.retrying + Decimal(attempt));
+    text.clear();
+    bool loaded = false;
+    if (browser_) {
+      s.documentReady = 0;
+      browser_->Navigate(address);
+      // Bounded, and cut short by a stop: a page that never finishes is a short attempt.
+      const Clock::time_point deadline = Clock::now() + pageWaitLimit_;
+      while (s.documentReady == 0 && s.stopRequested == 0 && Clock::now() < deadline) {
+        controls_.Wait(1, 1);
+      }
+      loaded = s.documentReady == 1;
+      if (loaded) {
+        text = GetPageText();
+      } else {
+        browser_->StopLoading();
+      }
+    }
+    const Text left = controls_.GetText(Ctl::LeftMarkerBox);
+    const Text right = controls_.GetText(Ctl::RightMarkerBox);
+    text = ExtractBetween(text, left, right);
+    controls_.Pump();
+    enough = RemoveSpaces(text).size() >= kMinCaptureBytes;
+    // A stop that cut the wait short ends the row: it is given up and stays checked.
+    if (!loaded && s.stopRequested == 1) break;
+  }
+
+  if (!enough) {
+    table_.SetCellText(row, kColStatus, t.givenUp);
+    table_.SetHighlight(row, false);
+    CountGivenUp();
+    return false;
+  }
+  if (!SaveChapterFile(row, CleanChapterText(title + "\r\n" + text))) {
+    table_.SetHighlight(row, false);
+    return false;
+  }
+  return true;
+}
+
+Text DownloadEngine::GetPageText() {
+  if (!browser_) return {};
+  Text text = browser_->PageText();
+  // The browser hands over decoded text; only text that is still UTF-8 bytes is converted.
+  if ((ContainsAsciiNoCase(text, "charset=utf-8") || ContainsAsciiNoCase(text, "charset=\"utf-8")) &&
+      ResponseDecoder::LooksLikeUtf8(text)) {
+    text = ResponseDecoder::Utf8ToLocal(text);
+  }
+  return text;
+}
+
+}  // namespace qv
