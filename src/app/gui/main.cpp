@@ -1,0 +1,30 @@
+// Start-up: the program's own directory, the process-wide objects, the main window, the loop.
+#include <QApplication>
+
+#include "app/gui/main_window.h"
+#include "app/gui/startup.h"
+
+int main(int argc, char** argv) {
+  // Every bare file name ("下载配置.xml", the book folder, ...) means beside the program,
+  // whatever directory it was started from.
+  qv::EnterProgramDirectory();
+  qv::PrepareBrowserEnvironment();
+
+  // Download engine, process-wide objects: CreateProcessObjects() is called here, before any
+  // window exists, and ExitCleanup is registered here (std::atexit) to run once when the
+  // program ends. The download engine supplies both.
+
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the browser engine needs it
+  QApplication app(argc, argv);
+  // The program ends when the main window has closed (other windows do not keep it alive).
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  // The rule-settings window and the download engine attach their steps here.
+  qv::MainWindowHooks hooks;
+
+  qv::MainWindow window(std::move(hooks));
+  QObject::connect(&window, &qv::MainWindow::closed, &app, [] { QCoreApplication::exit(0); });
+  qv::OnTerminationSignal([&window] { window.close(); });
+  window.show();
+  return QApplication::exec();
+}
