@@ -21,6 +21,7 @@ struct FixtureSite::Impl {
 
 FixtureSite::FixtureSite(int threads, bool keepAlive) : impl_(std::make_unique<Impl>()) {
   Impl* impl = impl_.get();
+  impl->server.set_tcp_nodelay(true);
   if (!keepAlive) impl->server.set_keep_alive_max_count(1);
   impl->server.new_task_queue = [threads] {
     return new httplib::ThreadPool(static_cast<size_t>(threads));
