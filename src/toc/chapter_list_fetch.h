@@ -1,0 +1,55 @@
+// Fetching a book's chapter-list page into the chapter table, on a worker thread.
+//
+// Start (the fetch button) clears the table, the book labels and the base address, disables
+// the buttons, the rule window and the row move/delete tools, and starts one worker. The worker
+// fetches and decodes the page at the address box, runs the book-title, author and
+// chapter-list patterns shown in the rule window, fills the labels and appends one checked row
+// per chapter, derives the base address and the last-row box, shows the result, and enables
+// again what Start disabled (pause and stop stay disabled).
+//
+// Chapter-list patterns give their groups in pairs, one pair per chapter: group 2j-1 is the
+// link and group 2j the title; a last unpaired group is ignored.
+//
+// The worker reaches the windows only through ChapterTable and Controls. The object owns the
+// worker thread: Shutdown (the window is closing) ends a transfer under way and waits for the
+// worker, so the table and controls must outlive the object.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "app/ports.h"
+
+namespace qv {
+
+class ChapterListFetch {
+ public:
+  ChapterListFetch(ChapterTable& table, Controls& controls);
+  ~ChapterListFetch();
+  ChapterListFetch(const ChapterListFetch&) = delete;
+  ChapterListFetch& operator=(const ChapterListFetch&) = delete;
+
+  // The fetch button's handling, on the window thread. Does nothing while a fetch runs or
+  // after Shutdown.
+  void Start();
+  // Whether a worker is under way.
+  bool Running() const;
+  // Ends a fetch under way (its transfer is aborted, the rest skipped) and waits for the
+  // worker. Called when the window closes; later Starts do nothing.
+  void Shutdown();
+
+ private:
+  void Work();
+  void Finish(bool ok);
+  bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
+
+  ChapterTable& table_;
+  Controls& controls_;
+  std::mutex mu_;  // guards worker_ (Start and Shutdown)
+  std::thread worker_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace qv

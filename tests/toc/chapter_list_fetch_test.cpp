@@ -1,0 +1,360 @@
+#include "toc/chapter_list_fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/memory_ports.h"
+#include "fixture_site.h"
+#include "rules/default_rules.h"
+#include "text/encoding.h"
+#include "web/http_fetch.h"
+
+namespace qv {
+namespace {
+
+using testing::FixtureSite;
+
+Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+// The plain patterns of a default rule, by its name.
+struct Patterns {
+  Text list, title, author;
+};
+Patterns RulePatterns(std::string_view nameUtf8) {
+  for (const SiteRule& r : DefaultRuleSet()) {
+    if (TextDecode(r.ruleName) == G(nameUtf8)) {
+      return {TextDecode(r.章节列表正则表达式), TextDecode(r.小说名正则表达式),
+              TextDecode(r.作者正则表达式)};
+    }
+  }
+  ADD_FAILURE() << "no default rule " << nameUtf8;
+  return {};
+}
+
+// A page in the markup of 零点看书: two groups per match, "<h1>" title, "<p>作者：" author.
+std::string LingdianPage() {
+  return G("<html>\r\n<head><title>x</title></head>\r\n"
+           "<h1>　斗破苍穹 外传 </h1>\r\n"
+           "<p>作者：张 三</p>\r\n"
+           "<dl>\r\n"
+           "<dd><a href=\"345.html\">第一章 陨落的天才</a></dd>\r\n"
+           "<dd><a href=\"346.html\">第二章 斗气大陆</a></dd>\r\n"
+           "<dd><a href=\"347.html\">第三章 客人</a></dd>\r\n"
+           "</dl>\r\n</html>");
+}
+
+// The markup of 52中文网: two chapters per list item.
+std::string Zw52Page() {
+  return G("<html>\r\n<h1 class=\"t\">星辰变</h1>\r\n"
+           "<a href=\"/x?author=我吃西红柿\">作者</a>\r\n<ul>\r\n"
+           "<li style=\"w\"><a href=\"1.html\">第一章</a><a href='2.html'>第二章</a> </li>\r\n"
+           "<li style=\"w\"><a href=\"3.html\">第三章</a><a href=\"4.html\">第四章</a></li>\r\n"
+           "</ul>");
+}
+
+// The markup of 吾读小说网, whose title pattern ends in CR LF.
+std::string WuduPage() {
+  return "<html>\r\n<h1>凡人修仙传</h1>\r\n<p>作者:忘语</p>\r\n<ul>\r\n"
+         "<li class=\"c\"><a href=\"/b/7/1.html\">第一章 山边小村</a></li>\r\n"
+         "<li class=\"c\"><a href=\"/b/7/2.html\">第二章 青牛镇</a></li>\r\n</ul>";
+}
+
+class ChapterListFetchTest : public ::testing::Test {
+ protected:
+  void UseRule(std::string_view nameUtf8) {
+    const Patterns p = RulePatterns(nameUtf8);
+    UsePatterns(p.list, p.title, p.author);
+  }
+  void UsePatterns(const Text& list, const Text& title, const Text& author) {
+    controls.SetText(Ctl::ListPatternBox, list);
+    controls.SetText(Ctl::TitlePatternBox, title);
+    controls.SetText(Ctl::AuthorPatternBox, author);
+  }
+  void SetAddress(const std::string& address) { controls.SetText(Ctl::AddressBox, address); }
+
+  // Starts a fetch and waits for its worker to end.
+  void RunFetch() {
+    fetch.Start();
+    WaitIdle();
+  }
+  void WaitIdle() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (fetch.Running() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_FALSE(fetch.Running());
+  }
+
+  void ExpectControlsBack() {
+    EXPECT_TRUE(controls.IsEnabled(Ctl::FetchButton));
+    EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
+    EXPECT_TRUE(controls.IsEnabled(Ctl::RuleWindow));
+    EXPECT_TRUE(controls.IsEnabled(Ctl::DeleteSelectedButton));
+    EXPECT_TRUE(controls.IsEnabled(Ctl::MoveUpButton));
+    EXPECT_TRUE(controls.IsEnabled(Ctl::MoveDownButton));
+    EXPECT_FALSE(controls.IsEnabled(Ctl::PauseButton));
+    EXPECT_FALSE(controls.IsEnabled(Ctl::StopButton));
+  }
+  void ExpectFailure() {
+    EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("章节获取失败，请重试！"));
+    const auto notices = controls.Notices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].title, G("提示"));
+    EXPECT_EQ(notices[0].text, G("章节获取失败\r\n(3秒后自动关闭)"));
+    EXPECT_EQ(notices[0].timeoutMs, 3000);
+    EXPECT_EQ(notices[0].style, kStyleError);
+    EXPECT_EQ(table.RowCount(), 0);
+    ExpectControlsBack();
+  }
+  void ExpectSuccessNotice() {
+    EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("小说章节名获取成功，请点击下载章节内容！"));
+    const auto notices = controls.Notices();
+    ASSERT_FALSE(notices.empty());
+    EXPECT_EQ(notices.back().title, G("提示"));
+    EXPECT_EQ(notices.back().text, G("小说章节名获取完毕\r\n(3秒后自动关闭)"));
+    EXPECT_EQ(notices.back().timeoutMs, 3000);
+    EXPECT_EQ(notices.back().style, kStyleInfo);
+    ExpectControlsBack();
+  }
+  // Rows as (number, title, link, status, check).
+  void ExpectRows(const std::vector<std::pair<Text, Text>>& linkTitle) {
+    const auto rows = table.Snapshot();
+    ASSERT_EQ(rows.size(), linkTitle.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      EXPECT_EQ(rows[i].cells[kColNumber], Decimal(static_cast<long long>(i) + 1)) << i;
+      EXPECT_EQ(rows[i].cells[kColLink], linkTitle[i].first) << i;
+      EXPECT_EQ(rows[i].cells[kColTitle], linkTitle[i].second) << i;
+      EXPECT_EQ(rows[i].cells[kColStatus], G("等待下载")) << i;
+      EXPECT_EQ(rows[i].check, 1) << i;
+    }
+  }
+
+  FixtureSite site;
+  MemoryTable table;
+  MemoryControls controls;
+  ChapterListFetch fetch{table, controls};
+};
+
+TEST_F(ChapterListFetchTest, TwoGroupRuleOnGbkPage) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  UseRule("零点看书");
+  SetAddress(site.Address("/book/12/index.html"));
+  std::vector<int> rowsAtPump;
+  controls.SetPumpHook([&] { rowsAtPump.push_back(table.RowCount()); });
+  RunFetch();
+
+  ExpectRows({{"345.html", G("第一章 陨落的天才")},
+              {"346.html", G("第二章 斗气大陆")},
+              {"347.html", G("第三章 客人")}});
+  EXPECT_EQ(rowsAtPump, (std::vector<int>{1, 2, 3}));  // messages pumped after every match
+  // Full-width space before, half-width after: trimmed; the inner space stays.
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("斗破苍穹 外传"));
+  EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), G("张三"));
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address("/book/12/"));
+  EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "3");
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, FourGroupRuleGivesTwoRowsPerMatchInOrder) {
+  site.Serve("/52/index.html", Zw52Page());
+  UseRule("52中文网");
+  SetAddress(site.Address("/52/index.html"));
+  std::vector<int> rowsAtPump;
+  controls.SetPumpHook([&] { rowsAtPump.push_back(table.RowCount()); });
+  RunFetch();
+
+  ExpectRows({{"1.html", G("第一章")},
+              {"2.html", G("第二章")},
+              {"3.html", G("第三章")},
+              {"4.html", G("第四章")}});
+  EXPECT_EQ(rowsAtPump, (std::vector<int>{2, 4}));
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("星辰变"));
+  EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), G("我吃西红柿"));
+  EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "4");
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, ThreeGroupsIgnoreTheUnpairedGroup) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  const Patterns p = RulePatterns("零点看书");
+  UsePatterns("<dd><a href=\"(.*?)\">(.*?)</a>(</dd>)", p.title, p.author);
+  SetAddress(site.Address("/book/12/index.html"));
+  RunFetch();
+  ExpectRows({{"345.html", G("第一章 陨落的天才")},
+              {"346.html", G("第二章 斗气大陆")},
+              {"347.html", G("第三章 客人")}});
+}
+
+TEST_F(ChapterListFetchTest, Utf8PageWithCrLfTitlePattern) {
+  site.Serve("/b/7/", WuduPage());  // UTF-8 bytes as written in this source
+  UseRule("吾读小说网");
+  SetAddress(site.Address("/b/7/"));
+  RunFetch();
+  ExpectRows({{"/b/7/1.html", G("第一章 山边小村")}, {"/b/7/2.html", G("第二章 青牛镇")}});
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("凡人修仙传"));
+  EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), G("忘语"));
+  // An absolute link strips three levels: the scheme and host remain.
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address(""));
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, GzipEncodedPages) {
+  // The marker is found in any letter case; the unpacked UTF-8 is converted too.
+  site.ServeGzip("/gz/index.html", LingdianPage(), "content-encoding", "GZIP");
+  site.ServeGzip("/gz8/", WuduPage(), "Content-Encoding", "gzip");
+  UseRule("零点看书");
+  SetAddress(site.Address("/gz/index.html"));
+  RunFetch();
+  EXPECT_EQ(table.RowCount(), 3);
+  EXPECT_EQ(table.CellText(2, kColTitle), G("第三章 客人"));
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("斗破苍穹 外传"));
+
+  UseRule("吾读小说网");
+  SetAddress(site.Address("/gz8/"));
+  RunFetch();
+  EXPECT_EQ(table.RowCount(), 2);
+  EXPECT_EQ(table.CellText(1, kColTitle), G("第二章 青牛镇"));
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, NoTitleIsTheFailurePath) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  const Patterns p = RulePatterns("零点看书");
+  UsePatterns(p.list, "<h2>(.*?)</h2>", p.author);
+  SetAddress(site.Address("/book/12/index.html"));
+  RunFetch();
+  ExpectFailure();
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), "");
+  EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), "");
+  // A title that is only spaces counts as none.
+  site.Serve("/blank/", G("<h1>　 </h1>\r\n<dd><a href=\"1.html\">x</a></dd>"));
+  UseRule("零点看书");
+  SetAddress(site.Address("/blank/"));
+  RunFetch();
+  EXPECT_EQ(table.RowCount(), 0);
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("章节获取失败，请重试！"));
+}
+
+TEST_F(ChapterListFetchTest, InvalidTitlePatternFails) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  const Patterns p = RulePatterns("零点看书");
+  UsePatterns(p.list, "<h1>(.*?</h1>", p.author);
+  SetAddress(site.Address("/book/12/index.html"));
+  RunFetch();
+  ExpectFailure();
+}
+
+TEST_F(ChapterListFetchTest, UnreachableAddressFails) {
+  UseRule("零点看书");
+  SetAddress("http://127.0.0.1:" + std::to_string(testing::ClosedPort()) + "/book/1/");
+  RunFetch();
+  ExpectFailure();
+}
+
+TEST_F(ChapterListFetchTest, NoChaptersStillSucceeds) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  const Patterns p = RulePatterns("零点看书");
+  UsePatterns("<li>(.*?)</li>", p.title, p.author);  // one group: no pair
+  SetAddress(site.Address("/book/12/index.html"));
+  RunFetch();
+  EXPECT_EQ(table.RowCount(), 0);
+  EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "0");
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address("/book/12/"));
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtATime) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  UseRule("零点看书");
+  SetAddress(site.Address("/book/12/index.html"));
+  RunFetch();
+  ASSERT_EQ(table.RowCount(), 3);
+  controls.SetEnabled(Ctl::PauseButton, true);
+  controls.SetEnabled(Ctl::StopButton, true);
+
+  site.ServeHeld("/52/index.html", Zw52Page());
+  UseRule("52中文网");
+  SetAddress(site.Address("/52/index.html"));
+  fetch.Start();
+  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  // While the page is on its way: everything of the first fetch is gone, the controls are off.
+  EXPECT_TRUE(fetch.Running());
+  EXPECT_EQ(table.RowCount(), 0);
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), "");
+  EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), "");
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), "");
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("正在获取小说章节名，请稍等..."));
+  for (Ctl c : {Ctl::FetchButton, Ctl::DownloadButton, Ctl::RuleWindow, Ctl::PauseButton,
+                Ctl::StopButton, Ctl::DeleteSelectedButton, Ctl::MoveUpButton,
+                Ctl::MoveDownButton}) {
+    EXPECT_FALSE(controls.IsEnabled(c)) << static_cast<int>(c);
+  }
+  // A second press meanwhile starts nothing.
+  const int requests = site.RequestCount();
+  const size_t statusWrites = controls.TextHistory(Ctl::StatusLabel).size();
+  fetch.Start();
+  EXPECT_EQ(controls.TextHistory(Ctl::StatusLabel).size(), statusWrites);
+
+  site.Release();
+  WaitIdle();
+  EXPECT_EQ(site.RequestCount(), requests);
+  EXPECT_EQ(table.RowCount(), 4);
+  EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("星辰变"));
+  ExpectSuccessNotice();
+}
+
+TEST_F(ChapterListFetchTest, AddressReadAgainForTheBaseAddress) {
+  site.ServeHeld("/book/12/index.html", LingdianPage());
+  UseRule("零点看书");
+  SetAddress(site.Address("/book/12/index.html"));
+  fetch.Start();
+  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  SetAddress("http://other/a/b/c.html");  // edited during the fetch
+  site.Release();
+  WaitIdle();
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), "http://other/a/b/");
+}
+
+TEST_F(ChapterListFetchTest, ShutdownWhileTheTransferHangsEndsPromptly) {
+  site.ServeHeld("/book/12/index.html", LingdianPage());
+  UseRule("零点看书");
+  SetAddress(site.Address("/book/12/index.html"));
+  fetch.Start();
+  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  const auto t0 = std::chrono::steady_clock::now();
+  fetch.Shutdown();
+  const auto waited = std::chrono::steady_clock::now() - t0;
+  ResumeFetchesForTesting();
+  EXPECT_FALSE(fetch.Running());
+  EXPECT_LT(waited, std::chrono::seconds(20));  // the server never answers by itself
+  // Nothing was written after the close, and no notice was raised for the aborted fetch.
+  EXPECT_EQ(table.RowCount(), 0);
+  EXPECT_TRUE(controls.Notices().empty());
+  // A closed fetch starts no more.
+  fetch.Start();
+  EXPECT_FALSE(fetch.Running());
+  site.Release();
+}
+
+TEST_F(ChapterListFetchTest, DestroyedRightAfterStartIsClean) {
+  site.Serve("/book/12/index.html", LingdianPage());
+  UseRule("零点看书");
+  SetAddress(site.Address("/book/12/index.html"));
+  for (int i = 0; i < 20; ++i) {
+    MemoryTable t;
+    MemoryControls c;
+    c.SetText(Ctl::AddressBox, controls.GetText(Ctl::AddressBox));
+    c.SetText(Ctl::TitlePatternBox, controls.GetText(Ctl::TitlePatternBox));
+    c.SetText(Ctl::ListPatternBox, controls.GetText(Ctl::ListPatternBox));
+    {
+      ChapterListFetch f(t, c);
+      f.Start();
+    }  // destroyed at once: the worker is ended and joined before t and c go
+  }
+  ResumeFetchesForTesting();
+}
+
+}  // namespace
+}  // namespace qv
