@@ -1,8 +1,10 @@
 // Start-up: the program's own directory, the process-wide objects, the main window, the loop.
 #include <QApplication>
+#include <QTimer>
 
 #include "app/gui/main_window.h"
 #include "app/gui/startup.h"
+#include "rules/window/rule_window_hooks.h"
 
 int main(int argc, char** argv) {
   // Every bare file name ("下载配置.xml", the book folder, ...) means beside the program,
@@ -21,10 +23,24 @@ int main(int argc, char** argv) {
 
   // The rule-settings window and the download engine attach their steps here.
   qv::MainWindowHooks hooks;
+  qv::AttachRuleWindow(hooks);
+
+  // Listening before the window exists: its created handling processes pending events, and a
+  // signal that arrives meanwhile closes the window as soon as it is there.
+  qv::MainWindow* created = nullptr;
+  bool endWanted = false;
+  qv::OnTerminationSignal([&] {
+    if (created != nullptr) {
+      created->close();
+    } else {
+      endWanted = true;
+    }
+  });
 
   qv::MainWindow window(std::move(hooks));
+  created = &window;
   QObject::connect(&window, &qv::MainWindow::closed, &app, [] { QCoreApplication::exit(0); });
-  qv::OnTerminationSignal([&window] { window.close(); });
   window.show();
+  if (endWanted) QTimer::singleShot(0, &window, [&window] { window.close(); });
   return QApplication::exec();
 }
