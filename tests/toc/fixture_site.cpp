@@ -64,6 +64,7 @@ FixtureSite::FixtureSite() : server_(std::make_unique<httplib::Server>()) {
   });
   // One request per connection: a kept-alive connection would hold the server open at stop.
   server_->set_keep_alive_max_count(1);
+  server_->set_tcp_nodelay(true);
   port_ = server_->bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // The socket listens from bind on: early connections wait in its backlog.
