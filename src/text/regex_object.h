@@ -6,8 +6,9 @@
 // Pattern and subject are CP936 text; matching works on characters, not bytes, so "." takes one
 // Chinese character and "[：:]" matches either colon. Group texts come back in CP936.
 //
-// A run that backtracks without end on a hostile page is cut off by match and depth limits and a
-// time budget; the matches found before that point stay readable. An invalid pattern gives no matches.
+// A run that backtracks without end on a hostile page is cut off by match and depth limits and
+// a time budget; the matches found before that point stay readable. An invalid pattern gives
+// no matches.
 //
 // The compiled pattern, its match data and JIT stack live only for the run inside Create; the
 // object keeps the subject and the match offsets. An object belongs to one thread at a time.
