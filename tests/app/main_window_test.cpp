@@ -249,6 +249,9 @@ TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {
   EXPECT_EQ(t.RowCount(), 0);
   t.AppendChapter("1", Utf8ToGbk("第一章"), "/1.html", Utf8ToGbk("等待下载"), 1);
   t.AppendChapter("2", Utf8ToGbk("第二章"), "/2.html", Utf8ToGbk("等待下载"), 1);
+  // Appended rows reach the view in a batch, shortly after.
+  EXPECT_EQ(m->rowCount(), 0);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return m->rowCount() == 2; }, 5000));
   const QModelIndex status = m->index(0, 3);
   EXPECT_EQ(m->data(status).toString(), U("等待下载"));
   EXPECT_EQ(m->data(status, Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
@@ -276,6 +279,44 @@ TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {
   EXPECT_EQ(row, 1);
   EXPECT_EQ(column, 3);
   EXPECT_FALSE(t.HitTest(5, view->viewport()->height() - 2, row, column));
+}
+
+TEST_F(MainWindowTest, ProgramHighlightAndUserSelectionAreOneHighlight) {
+  QtChapterTable& t = window_->table();
+  QTableView* view = window_->chapterView();
+  QItemSelectionModel* sel = view->selectionModel();
+  for (int i = 0; i < 10; ++i) t.AppendChapter(std::to_string(i + 1), "t", "l", "s", 1);
+  t.SetHighlight(3, true);
+  t.SetHighlight(4, true);
+  t.SetHighlight(8, true);
+  t.SetHighlight(8, false);
+  // The program reads its own writes at once; the view follows in a batch.
+  EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{3, 4}));
+  EXPECT_TRUE(t.IsHighlighted(4));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return sel->isRowSelected(4, QModelIndex()); }, 5000));
+  EXPECT_TRUE(sel->isRowSelected(3, QModelIndex()));
+  EXPECT_FALSE(sel->isRowSelected(8, QModelIndex()));
+
+  // A row inserted inside the highlighted block is not highlighted; the moved rows keep theirs.
+  t.InsertRow(4, "new");
+  window_->chapterModel()->SyncView();
+  EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{3, 5}));
+  EXPECT_FALSE(sel->isRowSelected(4, QModelIndex()));
+  EXPECT_TRUE(sel->isRowSelected(5, QModelIndex()));
+  t.DeleteRow(3);
+  EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{4}));
+
+  // A click of the user replaces the highlight, also one the view had not shown yet.
+  t.SetHighlight(9, true);
+  const QAbstractItemModel* m = view->model();
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(m->index(1, 1)).center());
+  EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{1}));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    view->visualRect(m->index(3, 1)).center());
+  EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{1, 2, 3}));
+  t.DeleteAllRows();
+  EXPECT_TRUE(t.HighlightedRows().empty());
+  EXPECT_FALSE(sel->hasSelection());
 }
 
 TEST_F(MainWindowTest, RoleControlsReachTheNamedWidgets) {

@@ -1,5 +1,9 @@
 #include "app/gui/chapter_model.h"
 
+#include <QEvent>
+#include <QItemSelectionModel>
+#include <QTableView>
+
 #include "app/gui/box_text.h"
 #include "text/encoding.h"
 
@@ -16,27 +20,55 @@ const QString& ColumnTitle(int column) {
 }
 
 QVariant AlignmentOf(int column) {
-  const Qt::Alignment a = column == kColStatus ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
+  const Qt::Alignment a =
+      column == kColStatus ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter);
   return QVariant::fromValue(a);
 }
 
 }  // namespace
 
-ChapterModel::ChapterModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-int ChapterModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : Count();
+ChapterModel::ChapterModel(QObject* parent) : QAbstractTableModel(parent) {
+  syncTimer_.setSingleShot(true);
+  syncTimer_.setInterval(kViewSyncInterval);
+  connect(&syncTimer_, &QTimer::timeout, this, &ChapterModel::SyncView);
 }
+
+void ChapterModel::AttachView(QTableView* view) {
+  view_ = view;
+  view->setModel(this);
+  connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &ChapterModel::TakeUserSelection);
+  // The user's clicks and keys act on an up-to-date view.
+  view->installEventFilter(this);
+  view->viewport()->installEventFilter(this);
+}
+
+bool ChapterModel::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::FocusIn:
+      SyncView();
+      break;
+    default:
+      break;
+  }
+  return QAbstractTableModel::eventFilter(watched, event);
+}
+
+int ChapterModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
 
 int ChapterModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
 
 QVariant ChapterModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || !Valid(index.row()) || !ValidColumn(index.column())) return {};
+  if (!index.isValid() || index.row() >= shown_ || !ValidColumn(index.column())) return {};
   const Row& r = rows_[static_cast<size_t>(index.row())];
   switch (role) {
     case Qt::DisplayRole:
+      return QStringFromGbk(r.cells[index.column()]);
     case Qt::ToolTipRole:
-      if (role == Qt::ToolTipRole && index.column() != kColTitle) return {};
+      if (index.column() != kColTitle) return {};
       return QStringFromGbk(r.cells[index.column()]);
     case Qt::CheckStateRole:
       if (index.column() != kColNumber) return {};
@@ -70,27 +102,46 @@ bool ChapterModel::setData(const QModelIndex& index, const QVariant& value, int 
   return true;
 }
 
-void ChapterModel::Append(Row row) { Insert(Count(), std::move(row)); }
+void ChapterModel::Append(Row row) {
+  if (row.highlighted) selectionStale_ = true;
+  rows_.push_back(std::move(row));
+  ScheduleSync();
+}
 
 void ChapterModel::Insert(int index, Row row) {
   if (index < 0 || index > Count()) return;
+  AnnounceRows();
+  changingSelection_ = true;
   beginInsertRows(QModelIndex(), index, index);
   rows_.insert(rows_.begin() + index, std::move(row));
+  ++shown_;
   endInsertRows();
+  changingSelection_ = false;
+  // The view may widen a selected range over the new row: copy the highlight again.
+  selectionStale_ = true;
+  ScheduleSync();
 }
 
 void ChapterModel::Remove(int row) {
   if (!Valid(row)) return;
+  AnnounceRows();
+  changingSelection_ = true;
   beginRemoveRows(QModelIndex(), row, row);
   rows_.erase(rows_.begin() + row);
+  --shown_;
   endRemoveRows();
+  changingSelection_ = false;
 }
 
 void ChapterModel::Clear() {
+  changingSelection_ = true;
   beginResetModel();
   rows_.clear();
   rows_.shrink_to_fit();
+  shown_ = 0;
   endResetModel();
+  changingSelection_ = false;
+  selectionStale_ = false;
 }
 
 Text ChapterModel::Cell(int row, int column) const {
@@ -101,17 +152,98 @@ Text ChapterModel::Cell(int row, int column) const {
 void ChapterModel::SetCell(int row, int column, const Text& text) {
   if (!Valid(row) || !ValidColumn(column)) return;
   rows_[static_cast<size_t>(row)].cells[column] = text;
-  const QModelIndex i = index(row, column);
-  emit dataChanged(i, i, {Qt::DisplayRole});
+  if (row < shown_) {
+    const QModelIndex i = index(row, column);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+  }
 }
 
-int ChapterModel::Check(int row) const { return Valid(row) ? rows_[static_cast<size_t>(row)].check : 0; }
+int ChapterModel::Check(int row) const {
+  return Valid(row) ? rows_[static_cast<size_t>(row)].check : 0;
+}
 
 void ChapterModel::SetCheck(int row, int state) {
   if (!Valid(row)) return;
   rows_[static_cast<size_t>(row)].check = state;
-  const QModelIndex i = index(row, kColNumber);
-  emit dataChanged(i, i, {Qt::CheckStateRole});
+  if (row < shown_) {
+    const QModelIndex i = index(row, kColNumber);
+    emit dataChanged(i, i, {Qt::CheckStateRole});
+  }
+}
+
+bool ChapterModel::Highlighted(int row) const {
+  return Valid(row) && rows_[static_cast<size_t>(row)].highlighted;
+}
+
+void ChapterModel::SetHighlighted(int row, bool on) {
+  if (!Valid(row) || rows_[static_cast<size_t>(row)].highlighted == on) return;
+  rows_[static_cast<size_t>(row)].highlighted = on;
+  selectionStale_ = true;
+  ScheduleSync();
+}
+
+std::vector<int> ChapterModel::HighlightedRows() const {
+  std::vector<int> out;
+  for (int r = 0; r < Count(); ++r) {
+    if (rows_[static_cast<size_t>(r)].highlighted) out.push_back(r);
+  }
+  return out;
+}
+
+void ChapterModel::SyncView() {
+  syncTimer_.stop();
+  AnnounceRows();
+  SyncSelection();
+}
+
+void ChapterModel::ScheduleSync() {
+  if (!syncTimer_.isActive()) syncTimer_.start();
+}
+
+void ChapterModel::AnnounceRows() {
+  if (shown_ >= Count()) return;
+  beginInsertRows(QModelIndex(), shown_, Count() - 1);
+  shown_ = Count();
+  endInsertRows();
+}
+
+void ChapterModel::SyncSelection() {
+  if (!selectionStale_) return;
+  selectionStale_ = false;
+  if (!view_) return;
+  QItemSelectionModel* selection = view_->selectionModel();
+  // Whole runs of highlighted rows as ranges; cleared and selected in two calls, each of which
+  // Qt handles without comparing old and new ranges one by one.
+  QItemSelection wanted;
+  for (int r = 0; r < shown_;) {
+    if (!rows_[static_cast<size_t>(r)].highlighted) {
+      ++r;
+      continue;
+    }
+    int end = r;
+    while (end + 1 < shown_ && rows_[static_cast<size_t>(end + 1)].highlighted) ++end;
+    wanted.append(QItemSelectionRange(index(r, 0), index(end, columnCount() - 1)));
+    r = end + 1;
+  }
+  changingSelection_ = true;
+  selection->clearSelection();
+  if (!wanted.isEmpty()) selection->select(wanted, QItemSelectionModel::Select);
+  changingSelection_ = false;
+}
+
+void ChapterModel::TakeUserSelection(const QItemSelection& selected,
+                                     const QItemSelection& deselected) {
+  if (changingSelection_) return;
+  for (const QItemSelectionRange& range : deselected) {
+    for (int r = range.top(); r <= range.bottom(); ++r) {
+      if (Valid(r)) rows_[static_cast<size_t>(r)].highlighted = false;
+    }
+  }
+  for (const QItemSelectionRange& range : selected) {
+    for (int r = range.top(); r <= range.bottom(); ++r) {
+      if (Valid(r)) rows_[static_cast<size_t>(r)].highlighted = true;
+    }
+  }
 }
 
 }  // namespace qv

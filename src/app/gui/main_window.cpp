@@ -111,7 +111,7 @@ void MainWindow::Build() {
   // The chapter table.
   model_ = new ChapterModel(this);
   view_ = Named(new QTableView, "超级列表框1");
-  view_->setModel(model_);
+  model_->AttachView(view_);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   view_->setEditTriggers(QAbstractItemView::NoEditTriggers);

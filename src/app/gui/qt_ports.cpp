@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QInputDialog>
-#include <QItemSelectionModel>
 #include <QUrl>
 
 #include <algorithm>
@@ -90,41 +89,24 @@ void QtChapterTable::SetCheckState(int row, int state) {
 
 void QtChapterTable::SetHighlight(int row, bool on) {
   RunOnWindowThread([&] {
-    if (!model_ || !view_ || !model_->Valid(row)) return;
-    const auto how = (on ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
-                     QItemSelectionModel::Rows;
-    view_->selectionModel()->select(model_->index(row, 0), how);
+    if (model_) model_->SetHighlighted(row, on);
   });
 }
 
 bool QtChapterTable::IsHighlighted(int row) {
-  return OnWindowThread(
-      [&] {
-        return model_ && view_ && model_->Valid(row) &&
-               view_->selectionModel()->isRowSelected(row, QModelIndex());
-      },
-      false);
+  return OnWindowThread([&] { return model_ && model_->Highlighted(row); }, false);
 }
 
 std::vector<int> QtChapterTable::HighlightedRows() {
-  return OnWindowThread(
-      [&] {
-        std::vector<int> rows;
-        if (!model_ || !view_) return rows;
-        // Whole ranges, not one index per cell: fast also for thousands of highlighted rows.
-        for (const QItemSelectionRange& range : view_->selectionModel()->selection()) {
-          for (int r = range.top(); r <= range.bottom(); ++r) rows.push_back(r);
-        }
-        std::sort(rows.begin(), rows.end());
-        rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-        return rows;
-      },
-      std::vector<int>());
+  return OnWindowThread([&] { return model_ ? model_->HighlightedRows() : std::vector<int>(); },
+                        std::vector<int>());
 }
 
 void QtChapterTable::ScrollIntoView(int row) {
   RunOnWindowThread([&] {
-    if (model_ && view_ && model_->Valid(row)) view_->scrollTo(model_->index(row, kColNumber));
+    if (!model_ || !view_ || !model_->Valid(row)) return;
+    model_->SyncView();
+    view_->scrollTo(model_->index(row, kColNumber));
   });
 }
 
@@ -137,6 +119,7 @@ bool QtChapterTable::HitTest(int x, int y, int& row, int& column) {
       [&] {
         Hit h;
         if (!model_ || !view_) return h;
+        model_->SyncView();
         const QModelIndex i = view_->indexAt(QPoint(x, y));
         if (!i.isValid()) return h;
         h = {true, i.row(), i.column()};
