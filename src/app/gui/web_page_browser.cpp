@@ -76,6 +76,8 @@ WebEnginePageBrowser::WebEnginePageBrowser(QWidget* container) : container_(cont
 
 WebEnginePageBrowser::~WebEnginePageBrowser() { delete view_.data(); }
 
+QWebEngineView* WebEnginePageBrowser::View() const { return view_.data(); }
+
 QUrl WebEnginePageBrowser::UrlOfAddress(const Text& address) {
   QString s = QStringFromGbk(address).trimmed();
   if (s.isEmpty()) return {};

@@ -41,7 +41,7 @@ class WebEnginePageBrowser : public PageBrowser {
   void SetLoadFinishedHandler(std::function<void()> handler) override;
 
   // The view, once created (null before the first navigation).
-  QWebEngineView* View() const { return view_; }
+  QWebEngineView* View() const;
 
   // How long PageText waits for the page's answer (default 10 s), and how long a navigation
   // waits for a stopped load to end (default 2 s). Tests shorten them.
