@@ -32,8 +32,10 @@ class ClickingCheckBox : public QAccessibleWidget {
   }
 
   QStringList actionNames() const override {
-    if (!box()->isEnabled()) return {};
-    return {QAccessibleActionInterface::toggleAction(), QAccessibleActionInterface::pressAction()};
+    if (!box()->isEnabled()) return QAccessibleWidget::actionNames();
+    return QStringList{QAccessibleActionInterface::toggleAction(),
+                       QAccessibleActionInterface::pressAction()} +
+           QAccessibleWidget::actionNames();
   }
 
   void doAction(const QString& action) override {
@@ -41,7 +43,9 @@ class ClickingCheckBox : public QAccessibleWidget {
     if (action == QAccessibleActionInterface::toggleAction() ||
         action == QAccessibleActionInterface::pressAction()) {
       box()->click();
+      return;
     }
+    QAccessibleWidget::doAction(action);
   }
 
  private:

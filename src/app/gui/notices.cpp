@@ -94,6 +94,7 @@ int NoticeHere(const Text& title, const Text& text, int timeoutMs, int style) {
   QTimer timer;
   if (timeoutMs > 0) {
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire up to 5% early
     QObject::connect(&timer, &QTimer::timeout, &box, [&] {
       timedOut = true;
       box.done(QDialog::Rejected);
@@ -117,6 +118,7 @@ int NoticeFromOtherThread(const Text& title, const Text& text, int timeoutMs, in
         if (timeoutMs > 0) {
           auto* timer = new QTimer(box);
           timer->setSingleShot(true);
+          timer->setTimerType(Qt::PreciseTimer);
           QObject::connect(timer, &QTimer::timeout, box, [box, timedOut] {
             *timedOut = true;
             box->done(QDialog::Rejected);
