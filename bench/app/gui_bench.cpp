@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>

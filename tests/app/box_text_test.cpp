@@ -1,4 +1,8 @@
 // Every box gives back exactly the bytes put into it, also when Qt cannot show them as they are.
+#include "app/gui/box_text.h"
+
+#include <gtest/gtest.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -6,9 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
-#include "app/gui/box_text.h"
 #include "app/gui/main_window.h"
 #include "text/encoding.h"
 
@@ -60,7 +61,8 @@ TEST(BoxText, AChangedBoxIsReadFromWhatItShows) {
 TEST(BoxText, ATextChangedHandlerReadsTheNewBytes) {
   QPlainTextEdit multi;
   std::vector<Text> seen;
-  QObject::connect(&multi, &QPlainTextEdit::textChanged, [&] { seen.push_back(WidgetText(&multi)); });
+  QObject::connect(&multi, &QPlainTextEdit::textChanged,
+                   [&] { seen.push_back(WidgetText(&multi)); });
   const Text pattern = Utf8ToGbk("作者：(.*?)\r\n");
   SetWidgetText(&multi, pattern);
   ASSERT_FALSE(seen.empty());

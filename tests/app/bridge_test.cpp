@@ -1,5 +1,7 @@
 // Worker threads reach the windows through the window thread: table and control operations,
 // notices answered while the worker waits, and a shutdown that releases every waiting thread.
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -10,12 +12,9 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-
 #include <atomic>
 #include <functional>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "app/gui/box_text.h"
 #include "app/gui/main_window.h"
@@ -112,7 +111,9 @@ TEST(WindowBridge, NoticeFromAWorkerIsOwnerlessAndLeavesTheMainWindowUsable) {
     });
   });
   int answer = -1;
-  OnWorker([&] { answer = w.controls().Notice(Utf8ToGbk("修改询问"), Utf8ToGbk("是否修改规则名？"), 0, 36); });
+  OnWorker([&] {
+    answer = w.controls().Notice(Utf8ToGbk("修改询问"), Utf8ToGbk("是否修改规则名？"), 0, 36);
+  });
   windowStillUsable = w.Find("按钮_合并")->isEnabled();
   EXPECT_EQ(answer, 7);
   EXPECT_TRUE(ownerless);
@@ -195,8 +196,8 @@ TEST(WindowBridge, InputBoxFromAWorkerGivesTheTypedText) {
   });
   answer.start(5);
   OnWorker([&] {
-    ok = w.controls().InputBox(Utf8ToGbk("请输入需要移动的行数：（正整数）"), Utf8ToGbk("输入行数"), "1",
-                               entered);
+    ok = w.controls().InputBox(Utf8ToGbk("请输入需要移动的行数：（正整数）"), Utf8ToGbk("输入行数"),
+                               "1", entered);
   });
   EXPECT_TRUE(ok);
   EXPECT_EQ(entered, Utf8ToGbk("３行"));
@@ -206,7 +207,8 @@ TEST(WindowBridge, PumpHandlesEventsOnlyOnTheWindowThread) {
   MainWindow w;
   QtControls& c = w.controls();
   std::atomic<int> handled{0};
-  QMetaObject::invokeMethod(qApp, [&] { ++handled; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [&] { ++handled; }, Qt::QueuedConnection);
   std::thread worker([&] { c.Pump(); });
   worker.join();
   EXPECT_EQ(handled, 0);

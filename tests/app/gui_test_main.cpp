@@ -1,10 +1,10 @@
 // The application for the window tests. Windows made by the tests write their rule file into
 // the current directory, so the tests run in a throw-away one.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);

@@ -1,6 +1,10 @@
 // The main window: every control by name with its caption and initial state, the groups, the
 // caption buddies and accessibility, the chapter table's columns, the auto-merge rule, and the
 // order of the window's event steps.
+#include "app/gui/main_window.h"
+
+#include <gtest/gtest.h>
+
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QCheckBox>
@@ -13,15 +17,11 @@
 #include <QStyle>
 #include <QTableView>
 #include <QTest>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "app/gui/box_text.h"
-#include "app/gui/main_window.h"
 #include "app/gui/window_bridge.h"
 #include "rules/default_rules.h"
 #include "rules/rule_store.h"
@@ -70,7 +70,8 @@ const std::vector<ControlCase>& Controls() {
       {"按钮_暂停继续", kButton, "暂停", "分组框2", false},
       {"按钮_停止", kButton, "停止", "分组框2", false},
       {"选择框_合并", kCheck, "下载完成自动合并", "分组框2", true, true, true},
-      {"选择框_页面抓取", kCheck, "通过浏览网页抓取页面文字\r\n(仅测试，获取动态页文字)", "分组框2"},
+      {"选择框_页面抓取", kCheck, "通过浏览网页抓取页面文字\r\n(仅测试，获取动态页文字)",
+       "分组框2"},
       {"分组框1", kGroup, "选择", nullptr},
       {"按钮_全选", kButton, "全选", "分组框1"},
       {"按钮_反选", kButton, "反选", "分组框1"},
@@ -133,10 +134,18 @@ TEST_F(MainWindowTest, EveryControlHasItsNameCaptionGroupAndInitialState) {
     EXPECT_EQ(w->isEnabled(), c.enabled);
     EXPECT_EQ(w->isVisibleTo(window_.get()), c.visible);
     switch (c.kind) {
-      case kLabel: EXPECT_NE(qobject_cast<QLabel*>(w), nullptr); break;
-      case kBox: EXPECT_NE(qobject_cast<QLineEdit*>(w), nullptr); break;
-      case kButton: EXPECT_NE(qobject_cast<QPushButton*>(w), nullptr); break;
-      case kGroup: EXPECT_NE(qobject_cast<QGroupBox*>(w), nullptr); break;
+      case kLabel:
+        EXPECT_NE(qobject_cast<QLabel*>(w), nullptr);
+        break;
+      case kBox:
+        EXPECT_NE(qobject_cast<QLineEdit*>(w), nullptr);
+        break;
+      case kButton:
+        EXPECT_NE(qobject_cast<QPushButton*>(w), nullptr);
+        break;
+      case kGroup:
+        EXPECT_NE(qobject_cast<QGroupBox*>(w), nullptr);
+        break;
       case kCheck: {
         auto* box = qobject_cast<QCheckBox*>(w);
         ASSERT_NE(box, nullptr);
@@ -209,8 +218,7 @@ TEST_F(MainWindowTest, EveryButtonIsNamedAndPressableThroughAccessibility) {
               c.enabled);
   }
   // Pressing the auto-merge box the way a screen reader does runs its rule.
-  QAccessibleInterface* merge =
-      QAccessible::queryAccessibleInterface(window_->Find("选择框_合并"));
+  QAccessibleInterface* merge = QAccessible::queryAccessibleInterface(window_->Find("选择框_合并"));
   merge->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
   // The press is animated: it lands a moment later.
   EXPECT_TRUE(QTest::qWaitFor([&] { return window_->Find("按钮_合并")->isEnabled(); }, 5000));
@@ -269,7 +277,8 @@ TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {
   EXPECT_EQ(t.CheckState(0), 1);
 
   // A click on a row highlights it; ctrl-click adds a second one.
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(m->index(0, 1)).center());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                    view->visualRect(m->index(0, 1)).center());
   QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
                     view->visualRect(m->index(1, 3)).center());
   EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{0, 1}));
@@ -309,7 +318,8 @@ TEST_F(MainWindowTest, ProgramHighlightAndUserSelectionAreOneHighlight) {
   // A click of the user replaces the highlight, also one the view had not shown yet.
   t.SetHighlight(9, true);
   const QAbstractItemModel* m = view->model();
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(m->index(1, 1)).center());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                    view->visualRect(m->index(1, 1)).center());
   EXPECT_EQ(t.HighlightedRows(), (std::vector<int>{1}));
   QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier,
                     view->visualRect(m->index(3, 1)).center());
@@ -357,8 +367,8 @@ TEST(MainWindowStart, WritesTheDefaultRuleFileOnceAndRunsTheStepsInOrder) {
   };
   {
     MainWindow w(hooks);
-    EXPECT_EQ(steps, (std::vector<std::string>{"load", "fill:file",
-                                                "lookup:http://www.biquge.com/0_1/"}));
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"load", "fill:file", "lookup:http://www.biquge.com/0_1/"}));
     // Every text change runs the lookup again, whoever made it.
     w.controls().SetText(Ctl::AddressBox, "http://www.ybdu.com/1/");
     EXPECT_EQ(steps.back(), "lookup:http://www.ybdu.com/1/");
@@ -377,7 +387,8 @@ TEST(MainWindowStart, WritesTheDefaultRuleFileOnceAndRunsTheStepsInOrder) {
   QFile file(QString::fromStdString(RuleStore().FilePath().string()));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray bytes = file.readAll();
-  EXPECT_EQ(std::string(bytes.constData(), static_cast<size_t>(bytes.size())), DefaultRuleFileBytes());
+  EXPECT_EQ(std::string(bytes.constData(), static_cast<size_t>(bytes.size())),
+            DefaultRuleFileBytes());
   file.close();
 
   // An existing file is left as it is.

@@ -1,4 +1,8 @@
 // Notices answered by their buttons or closed by their time-out, and the responsive wait.
+#include "app/gui/notices.h"
+
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -6,14 +10,10 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-
 #include <chrono>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "app/gui/main_window.h"
-#include "app/gui/notices.h"
 #include "app/gui/window_bridge.h"
 #include "text/encoding.h"
 
@@ -104,7 +104,8 @@ TEST(ResponsiveWait, HandlesEventsWhileWaitingForAtLeastTheTimeAsked) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.unit);
     bool handled = false;
-    QMetaObject::invokeMethod(qApp, [&] { handled = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&] { handled = true; }, Qt::QueuedConnection);
     QElapsedTimer t;
     t.start();
     EXPECT_TRUE(ResponsiveWait(c.count, c.unit));
@@ -127,7 +128,8 @@ TEST(ResponsiveWait, ButtonPressedDuringTheWaitIsHandledInsideIt) {
 TEST(ResponsiveWait, NothingToWaitReturnsAtOnceWithoutHandlingEvents) {
   for (auto [count, unit] : {std::pair{0.0, 1}, std::pair{0.0, 3}, std::pair{5.0, -3}}) {
     bool handled = false;
-    QMetaObject::invokeMethod(qApp, [&] { handled = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&] { handled = true; }, Qt::QueuedConnection);
     EXPECT_TRUE(ResponsiveWait(count, unit));
     EXPECT_FALSE(handled);
     QCoreApplication::processEvents();

@@ -1,15 +1,14 @@
 // The real program: started from another directory, it writes the rule file beside itself and
 // ends cleanly on SIGTERM.
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-
 #include <csignal>
-
-#include <gtest/gtest.h>
 
 #include "rules/default_rules.h"
 

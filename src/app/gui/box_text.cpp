@@ -87,8 +87,8 @@ QString QStringFromGbk(std::string_view gbk) {
 }
 
 Text GbkFromQString(const QString& s) {
-  return Utf16ToGbk(
-      std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()), static_cast<size_t>(s.size())));
+  return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()),
+                                        static_cast<size_t>(s.size())));
 }
 
 QString CaptionFromGbk(std::string_view gbk) { return LineBreaksShown(QStringFromGbk(gbk)); }

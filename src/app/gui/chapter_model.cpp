@@ -57,7 +57,9 @@ bool ChapterModel::eventFilter(QObject* watched, QEvent* event) {
   return QAbstractTableModel::eventFilter(watched, event);
 }
 
-int ChapterModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
+int ChapterModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : shown_;
+}
 
 int ChapterModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
 

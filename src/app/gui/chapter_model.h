@@ -13,7 +13,6 @@
 #include <QAbstractTableModel>
 #include <QPointer>
 #include <QTimer>
-
 #include <vector>
 
 #include "app/ports.h"

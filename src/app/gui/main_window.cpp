@@ -265,32 +265,21 @@ void MainWindow::RegisterRoles() {
     Ctl role;
     const char* name;
   } roles[] = {
-      {Ctl::AddressBox, "编辑框_章节列表网址"},
-      {Ctl::StatusLabel, "标签4"},
-      {Ctl::TitleLabel, "标签_书名"},
-      {Ctl::AuthorLabel, "标签_作者"},
-      {Ctl::BaseAddressBox, "编辑框_相对网址"},
-      {Ctl::FirstRowBox, "编辑框_首行"},
-      {Ctl::IntervalBox, "编辑框_间隔"},
-      {Ctl::LastRowBox, "编辑框_尾行"},
-      {Ctl::FetchButton, "按钮_获取章节标题"},
-      {Ctl::DownloadButton, "按钮_下载章节内容"},
-      {Ctl::PauseButton, "按钮_暂停继续"},
-      {Ctl::StopButton, "按钮_停止"},
-      {Ctl::MergeButton, "按钮_合并"},
-      {Ctl::MergeCheck, "选择框_合并"},
-      {Ctl::CaptureCheck, "选择框_页面抓取"},
-      {Ctl::DeleteSelectedButton, "按钮_删除选择"},
-      {Ctl::MoveUpButton, "按钮_上移"},
-      {Ctl::MoveDownButton, "按钮_下移"},
+      {Ctl::AddressBox, "编辑框_章节列表网址"}, {Ctl::StatusLabel, "标签4"},
+      {Ctl::TitleLabel, "标签_书名"},           {Ctl::AuthorLabel, "标签_作者"},
+      {Ctl::BaseAddressBox, "编辑框_相对网址"}, {Ctl::FirstRowBox, "编辑框_首行"},
+      {Ctl::IntervalBox, "编辑框_间隔"},        {Ctl::LastRowBox, "编辑框_尾行"},
+      {Ctl::FetchButton, "按钮_获取章节标题"},  {Ctl::DownloadButton, "按钮_下载章节内容"},
+      {Ctl::PauseButton, "按钮_暂停继续"},      {Ctl::StopButton, "按钮_停止"},
+      {Ctl::MergeButton, "按钮_合并"},          {Ctl::MergeCheck, "选择框_合并"},
+      {Ctl::CaptureCheck, "选择框_页面抓取"},   {Ctl::DeleteSelectedButton, "按钮_删除选择"},
+      {Ctl::MoveUpButton, "按钮_上移"},         {Ctl::MoveDownButton, "按钮_下移"},
   };
   for (const auto& r : roles) controls_->RegisterBox(r.role, Find(r.name));
   controls_->RegisterProgressBar(Find<QProgressBar>("进度条1"));
 }
 
-QWidget* MainWindow::Find(const char* name) const {
-  return findChild<QWidget*>(NameOf(name));
-}
+QWidget* MainWindow::Find(const char* name) const { return findChild<QWidget*>(NameOf(name)); }
 
 void MainWindow::Run(const std::function<void(MainWindow&)>& step) {
   if (step) step(*this);
@@ -347,7 +336,8 @@ void MainWindow::ExitButtonClicked() {
 }
 
 void MainWindow::MergeCheckClicked() {
-  if (QWidget* merge = Find("按钮_合并")) merge->setEnabled(!Find<QCheckBox>("选择框_合并")->isChecked());
+  if (QWidget* merge = Find("按钮_合并"))
+    merge->setEnabled(!Find<QCheckBox>("选择框_合并")->isChecked());
 }
 
 }  // namespace qv

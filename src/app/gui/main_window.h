@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <functional>
 #include <memory>
 

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
-
 #include <algorithm>
 #include <chrono>
 #include <mutex>
@@ -41,22 +40,33 @@ struct ButtonSpec {
 std::vector<ButtonSpec> ButtonsOf(int style) {
   using B = QMessageBox;
   switch (style & 0xF) {
-    case 1: return {{B::Ok, kNoticeOk}, {B::Cancel, kNoticeCancel}};
-    case 2: return {{B::Abort, 3}, {B::Retry, 4}, {B::Ignore, 5}};
-    case 3: return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}, {B::Cancel, kNoticeCancel}};
-    case 4: return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}};
-    case 5: return {{B::Retry, 4}, {B::Cancel, kNoticeCancel}};
-    default: return {{B::Ok, kNoticeOk}};
+    case 1:
+      return {{B::Ok, kNoticeOk}, {B::Cancel, kNoticeCancel}};
+    case 2:
+      return {{B::Abort, 3}, {B::Retry, 4}, {B::Ignore, 5}};
+    case 3:
+      return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}, {B::Cancel, kNoticeCancel}};
+    case 4:
+      return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}};
+    case 5:
+      return {{B::Retry, 4}, {B::Cancel, kNoticeCancel}};
+    default:
+      return {{B::Ok, kNoticeOk}};
   }
 }
 
 QMessageBox::Icon IconOf(int style) {
   switch (style & 0xF0) {
-    case 0x10: return QMessageBox::Critical;
-    case 0x20: return QMessageBox::Question;
-    case 0x30: return QMessageBox::Warning;
-    case 0x40: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case 0x10:
+      return QMessageBox::Critical;
+    case 0x20:
+      return QMessageBox::Question;
+    case 0x30:
+      return QMessageBox::Warning;
+    case 0x40:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 

@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QInputDialog>
 #include <QUrl>
-
 #include <algorithm>
 
 #include "app/gui/box_text.h"
@@ -17,7 +16,8 @@ namespace qv {
 
 // ---- QtChapterTable ----
 
-QtChapterTable::QtChapterTable(ChapterModel* model, QTableView* view) : model_(model), view_(view) {}
+QtChapterTable::QtChapterTable(ChapterModel* model, QTableView* view)
+    : model_(model), view_(view) {}
 
 int QtChapterTable::RowCount() {
   return OnWindowThread([&] { return model_ ? model_->Count() : 0; }, 0);
@@ -203,7 +203,8 @@ bool QtControls::InputBox(const Text& prompt, const Text& title, const Text& ini
         if (dialog.exec() != QDialog::Accepted) return out;
         out.ok = true;
         // Untouched, the initial bytes come back exactly.
-        out.text = dialog.textValue() == shownInitial ? initial : GbkFromQString(dialog.textValue());
+        out.text =
+            dialog.textValue() == shownInitial ? initial : GbkFromQString(dialog.textValue());
         return out;
       },
       Answer());

@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QTableView>
-
 #include <chrono>
 #include <map>
 

@@ -1,14 +1,13 @@
 #include "app/gui/startup.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
-
 #include <csignal>
 #include <filesystem>
 #include <system_error>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace qv {
 namespace {
@@ -37,15 +36,17 @@ void PrepareBrowserEnvironment() {
 
 void OnTerminationSignal(std::function<void()> onSignal) {
   if (g_signalPipe[0] >= 0) return;
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) != 0)
+    return;
   auto* notifier =
       new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
-  QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal = std::move(onSignal)] {
-    char buf[16];
-    while (::read(g_signalPipe[1], buf, sizeof buf) > 0) {
-    }
-    onSignal();
-  });
+  QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                   [onSignal = std::move(onSignal)] {
+                     char buf[16];
+                     while (::read(g_signalPipe[1], buf, sizeof buf) > 0) {
+                     }
+                     onSignal();
+                   });
   struct sigaction sa = {};
   sa.sa_handler = SignalArrived;
   sigemptyset(&sa.sa_mask);

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
-
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -154,7 +153,8 @@ bool RunOnWindowThread(const std::function<void()>& work) {
     b.waiting.insert(w);
     // Posting only queues the call; the wait below is released by CloseWindowBridge, which a
     // blocking queued connection could not be.
-    QMetaObject::invokeMethod(b.anchor, [w] { RunQueued(w); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        b.anchor, [w] { RunQueued(w); }, Qt::QueuedConnection);
   }
   return w->Await();
 }
