@@ -17,6 +17,9 @@
 
 namespace qv {
 
+// How often a run's waits look again at what they wait for (a loaded page, an idle pool), in ms.
+inline constexpr int kPollMs = 50;
+
 class DownloadEngine {
  public:
   // `browser` may be null when no page capture is possible; a capture run then gives every
