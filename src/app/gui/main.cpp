@@ -2,7 +2,11 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <memory>
+
+#include "app/gui/engine_session.h"
 #include "app/gui/main_window.h"
+#include "download/download_state.h"
 #include "app/gui/startup.h"
 #include "rules/window/rule_window_hooks.h"
 
@@ -12,9 +16,9 @@ int main(int argc, char** argv) {
   qv::EnterProgramDirectory();
   qv::PrepareBrowserEnvironment();
 
-  // Download engine, process-wide objects: CreateProcessObjects() is called here, before any
-  // window exists, and ExitCleanup is registered here (std::atexit) to run once when the
-  // program ends. The download engine supplies both.
+  // The download engine's process-wide objects exist before any window and are released once
+  // when the program ends (after the window's close has drained the pool).
+  qv::CreateProcessObjects();
 
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);  // the browser engine needs it
   QApplication app(argc, argv);
@@ -24,6 +28,10 @@ int main(int argc, char** argv) {
   // The rule-settings window and the download engine attach their steps here.
   qv::MainWindowHooks hooks;
   qv::AttachRuleWindow(hooks);
+  std::unique_ptr<qv::EngineSession> session;
+  hooks.stopPoolOnClose = [&session](qv::MainWindow&) {
+    if (session) session->OnClose();
+  };
 
   // Listening before the window exists: its created handling processes pending events, and a
   // signal that arrives meanwhile closes the window as soon as it is there.
@@ -39,8 +47,12 @@ int main(int argc, char** argv) {
 
   qv::MainWindow window(std::move(hooks));
   created = &window;
+  session = std::make_unique<qv::EngineSession>(window);
   QObject::connect(&window, &qv::MainWindow::closed, &app, [] { QCoreApplication::exit(0); });
   window.show();
   if (endWanted) QTimer::singleShot(0, &window, [&window] { window.close(); });
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  session.reset();  // before the window it works on
+  qv::ExitCleanup();
+  return code;
 }
