@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QPushButton>
 #include <QTest>
 
@@ -51,11 +52,16 @@ TEST(BoxText, AChangedBoxIsReadFromWhatItShows) {
   line.setText(QString::fromUtf8("第一章"));
   EXPECT_EQ(WidgetText(&line), Utf8ToGbk("第一章"));
 
-  // A multi-line box gives line breaks back as CR LF.
+  // An edited multi-line box keeps the line ends the text had (a lone CR stays a lone CR, as in
+  // 紫幽阁's title pattern); breaks beyond those are CR LF.
   QPlainTextEdit multi;
-  SetWidgetText(&multi, "a\r");
-  multi.setPlainText(QStringLiteral("a\nb"));
-  EXPECT_EQ(WidgetText(&multi), "a\r\nb");
+  SetWidgetText(&multi, "<h1>(.*?)</h1>\r");
+  multi.moveCursor(QTextCursor::Start);
+  QTest::keyClicks(&multi, "x");
+  EXPECT_EQ(WidgetText(&multi), "x<h1>(.*?)</h1>\r");
+  SetWidgetText(&multi, "a\nb\r\nc\rd");
+  multi.setPlainText(QStringLiteral("A\nB\nC\nD\nE"));
+  EXPECT_EQ(WidgetText(&multi), "A\nB\r\nC\rD\r\nE");
 }
 
 TEST(BoxText, ATextChangedHandlerReadsTheNewBytes) {

@@ -16,6 +16,22 @@ namespace {
 
 constexpr const char* kBytesProperty = "_qv_bytes";
 constexpr const char* kShownProperty = "_qv_shown";
+// The line ends of the text last put into a multi-line box, in order: 'c' CR LF, 'r' CR, 'n' LF.
+constexpr const char* kBreaksProperty = "_qv_breaks";
+
+QByteArray LineEndsOf(std::string_view text) {
+  QByteArray ends;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      const bool pair = i + 1 < text.size() && text[i + 1] == '\n';
+      ends.append(pair ? 'c' : 'r');
+      if (pair) ++i;
+    } else if (text[i] == '\n') {
+      ends.append('n');
+    }
+  }
+  return ends;
+}
 constexpr const char* kPuttingProperty = "_qv_putting";
 
 QString LineBreaksShown(QString s) {
@@ -68,9 +84,24 @@ QString Shown(const QWidget* w) {
 QString Readable(const QWidget* w, QString shown) {
   if (qobject_cast<const QPlainTextEdit*>(w) != nullptr ||
       qobject_cast<const QTextEdit*>(w) != nullptr) {
+    // The k-th line break keeps the line end the k-th break of the text put in had (a lone CR
+    // stays a lone CR when the user edits elsewhere in the box); further breaks are CR LF.
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    return shown;
+    const QByteArray ends = w->property(kBreaksProperty).toByteArray();
+    QString out;
+    out.reserve(shown.size() + 16);
+    qsizetype k = 0;
+    for (QChar ch : shown) {
+      if (ch != QLatin1Char('\n')) {
+        out.append(ch);
+        continue;
+      }
+      const char end = k < ends.size() ? ends[k] : 'c';
+      ++k;
+      out.append(end == 'r' ? QStringLiteral("\r") : end == 'n' ? QStringLiteral("\n")
+                                                              : QStringLiteral("\r\n"));
+    }
+    return out;
   }
   if (qobject_cast<const QAbstractButton*>(w) != nullptr ||
       qobject_cast<const QGroupBox*>(w) != nullptr) {
@@ -97,6 +128,7 @@ void SetWidgetText(QWidget* widget, const Text& text) {
   if (widget == nullptr) return;
   // Remembered before the put: a text-changed handler that the put runs reads the new bytes.
   widget->setProperty(kBytesProperty, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+  widget->setProperty(kBreaksProperty, LineEndsOf(text));
   widget->setProperty(kPuttingProperty, true);
   const QString shown = Put(widget, text);
   widget->setProperty(kPuttingProperty, QVariant());
