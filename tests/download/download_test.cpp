@@ -48,9 +48,9 @@ class DownloadTest : public EngineTest {
   void UseMarkup(const Markup& m) { SetMarkers(G(m.left), G(m.right)); }
 
   // A page at /book/<n>.html and a checked row for it, with an absolute link.
-  void AddPage(int n, PageSpec spec, const char* title = "第1章 开始") {
+  void AddPage(int n, PageReply reply, const char* title = "第1章 开始") {
     const std::string path = "/book/" + std::to_string(n) + ".html";
-    site.Page(path, std::move(spec));
+    site.Page(path, std::move(reply));
     AddRow(G(title), site.Base() + path);
   }
 

@@ -14,7 +14,7 @@ struct FixtureSite::Impl {
   std::thread thread;
   int port = 0;
   std::mutex mu;
-  std::map<std::string, PageSpec> pages;
+  std::map<std::string, PageReply> pages;
   std::map<std::string, int> requests;
   int total = 0;
 };
@@ -27,7 +27,7 @@ FixtureSite::FixtureSite(int threads, bool keepAlive) : impl_(std::make_unique<I
     return new httplib::ThreadPool(static_cast<size_t>(threads));
   };
   impl->server.Get(".*", [impl](const httplib::Request& req, httplib::Response& res) {
-    PageSpec spec;
+    PageReply reply;
     int count = 0;
     bool known = false;
     {
@@ -36,7 +36,7 @@ FixtureSite::FixtureSite(int threads, bool keepAlive) : impl_(std::make_unique<I
       ++impl->total;
       auto it = impl->pages.find(req.path);
       if (it != impl->pages.end()) {
-        spec = it->second;
+        reply = it->second;
         known = true;
       }
     }
@@ -45,16 +45,16 @@ FixtureSite::FixtureSite(int threads, bool keepAlive) : impl_(std::make_unique<I
       res.set_content("missing", "text/plain");
       return;
     }
-    if (spec.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(spec.delayMs));
-    if (count <= spec.emptyFirst) {
-      res.set_content("", spec.contentType);
+    if (reply.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs));
+    if (count <= reply.emptyFirst) {
+      res.set_content("", reply.contentType);
       return;
     }
-    if (spec.gzip) {
+    if (reply.gzip) {
       res.set_header("Content-Encoding", "gzip");
-      res.set_content(GzipBytes(spec.body), spec.contentType);
+      res.set_content(GzipBytes(reply.body), reply.contentType);
     } else {
-      res.set_content(spec.body, spec.contentType);
+      res.set_content(reply.body, reply.contentType);
     }
   });
   impl->port = impl->server.bind_to_any_port("127.0.0.1");
@@ -73,9 +73,9 @@ std::string FixtureSite::Base() const {
   return "http://127.0.0.1:" + std::to_string(impl_->port);
 }
 
-void FixtureSite::Page(const std::string& path, PageSpec spec) {
+void FixtureSite::Page(const std::string& path, PageReply reply) {
   std::lock_guard lock(impl_->mu);
-  impl_->pages[path] = std::move(spec);
+  impl_->pages[path] = std::move(reply);
 }
 
 int FixtureSite::Requests(const std::string& path) {

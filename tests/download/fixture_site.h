@@ -10,7 +10,7 @@
 
 namespace qvtest {
 
-struct PageSpec {
+struct PageReply {
   std::string body;                         // bytes as sent (before packing)
   std::string contentType = "text/html";
   bool gzip = false;                        // packed, with "Content-Encoding: gzip"
@@ -29,7 +29,7 @@ class FixtureSite {
 
   // "http://127.0.0.1:PORT"
   std::string Base() const;
-  void Page(const std::string& path, PageSpec spec);
+  void Page(const std::string& path, PageReply reply);
   int Requests(const std::string& path);
   int TotalRequests();
 
