@@ -23,6 +23,22 @@ std::atomic<DownloadEngine*> g_currentEngine{nullptr};
 
 constexpr int kHttpAttempts = 3;
 
+// Holds the count lock for the window thread, which keeps handling its events until it has the
+// lock: a chapter task may hold it while it waits for the window thread to carry out a write to
+// the table, so a plain wait there would never end.
+class WindowThreadCountGuard {
+ public:
+  WindowThreadCountGuard(SectionLock& lock, Controls& controls) : lock_(lock) {
+    while (!lock_.TryEnter()) controls.Wait(1, 0);
+  }
+  ~WindowThreadCountGuard() { lock_.Leave(); }
+  WindowThreadCountGuard(const WindowThreadCountGuard&) = delete;
+  WindowThreadCountGuard& operator=(const WindowThreadCountGuard&) = delete;
+
+ private:
+  SectionLock& lock_;
+};
+
 }  // namespace
 
 void ChapterTaskEntry(int32_t value1, int32_t /*value2*/) {
@@ -75,12 +91,18 @@ void DownloadEngine::ReportProgressLocked() {
   controls_.SetProgress(runDone_.load(), runTotal_.load());
 }
 
-void DownloadEngine::CountGivenUp() {
+void DownloadEngine::CountGivenUp(bool onWindowThread) {
   DownloadState& s = TheDownloadState();
   s.failedCount->Increment();
-  SectionGuard guard(*s.countLock);
-  runDone_.fetch_add(1);
-  ReportProgressLocked();
+  if (onWindowThread) {
+    WindowThreadCountGuard guard(*s.countLock, controls_);
+    runDone_.fetch_add(1);
+    ReportProgressLocked();
+  } else {
+    SectionGuard guard(*s.countLock);
+    runDone_.fetch_add(1);
+    ReportProgressLocked();
+  }
 }
 
 bool DownloadEngine::StartPool() {
@@ -106,7 +128,7 @@ void DownloadEngine::StartDownload() {
 
   SetRunControls(true);
   {
-    SectionGuard guard(*s.countLock);
+    WindowThreadCountGuard guard(*s.countLock, controls_);
     s.savedCount = 0;
   }
   s.stopRequested = 0;
@@ -118,7 +140,7 @@ void DownloadEngine::StartDownload() {
   int checked = 0;
   for (int r = 0; r < rows; ++r) checked += table_.CheckState(r) == 1 ? 1 : 0;
   {
-    SectionGuard guard(*s.countLock);
+    WindowThreadCountGuard guard(*s.countLock, controls_);
     runDone_.store(0);
     runTotal_.store(checked);
     ReportProgressLocked();
@@ -136,13 +158,13 @@ void DownloadEngine::StartDownload() {
         if (taken > runTotal_.load()) runTotal_.store(taken);
         if (!started || !pool.Submit(&ChapterTaskEntry, r)) {
           // Not queued, so not fetched: a failure, and no merge of a book that lacks it.
-          CountGivenUp();
+          CountGivenUp(true);
         }
       }
       controls_.Pump();
     }
     if (s.stopRequested == 0) {
-      SectionGuard guard(*s.countLock);
+      WindowThreadCountGuard guard(*s.countLock, controls_);
       runTotal_.store(taken);
       ReportProgressLocked();
     }

@@ -77,7 +77,8 @@ class DownloadEngine {
 
  private:
   bool CaptureRow(int row);
-  void CountGivenUp();
+  // On the window thread the count lock is awaited handling events (tasks may need them).
+  void CountGivenUp(bool onWindowThread = false);
   void ReportProgressLocked();
   void SetRunControls(bool running);
   void SetStatus(const Text& text);
