@@ -1,0 +1,123 @@
+#include "program_window.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+
+#include "app/gui/box_text.h"
+#include "app/gui/notices.h"
+#include "rules/default_rules.h"
+#include "rules/rule_store.h"
+#include "rules/window/rule_window.h"
+#include "rules/window/rule_window_hooks.h"
+#include "text/encoding.h"
+
+namespace qvtest {
+
+using qv::Utf8ToGbk;
+
+void WriteRuleFile(const std::string& siteBase) {
+  const qv::RuleStore store;
+  std::error_code ec;
+  std::filesystem::remove(store.FilePath(), ec);
+  store.EnsureFile();
+  for (const qv::SiteRule& stored : qv::DefaultRuleSet()) {
+    if (qv::TextDecode(stored.ruleName) != Utf8ToGbk("笔趣阁")) continue;
+    qv::SiteRule rule;
+    for (qv::RuleField f : qv::kRuleFields) rule.Field(f) = qv::TextDecode(stored.Field(f));
+    rule.ruleName = Utf8ToGbk("本地书站");
+    rule.网址 = siteBase;
+    store.AddRule(rule);
+  }
+}
+
+ProgramWindow::ProgramWindow() {
+  qv::MainWindowHooks hooks;
+  qv::AttachRuleWindow(hooks);
+  hooks.stopPoolOnClose = [this](qv::MainWindow&) {
+    if (sessionSlot_) sessionSlot_->OnClose();
+  };
+  window_ = std::make_unique<qv::MainWindow>(std::move(hooks));
+  sessionSlot_ = std::make_unique<qv::EngineSession>(*window_);
+  session_ = sessionSlot_.get();
+  window_->show();
+}
+
+ProgramWindow::~ProgramWindow() {
+  sessionSlot_.reset();
+  window_.reset();
+}
+
+qv::Text ProgramWindow::Text(const char* name) const { return qv::WidgetText(Find(name)); }
+
+bool ProgramWindow::Enabled(const char* name) const {
+  QWidget* w = Find(name);
+  return w != nullptr && w->isEnabled();
+}
+
+bool ProgramWindow::Checked(const char* name) const {
+  auto* b = Find<QAbstractButton>(name);
+  return b != nullptr && b->isChecked();
+}
+
+bool ProgramWindow::RuleWindowEnabled() {
+  qv::RualWin* rw = qv::RuleWindowOf(*window_);
+  return rw != nullptr && rw->isEnabled();
+}
+
+void ProgramWindow::TypeAddress(const std::string& address) {
+  auto* box = Find<QLineEdit>("编辑框_章节列表网址");
+  box->setFocus();
+  box->selectAll();
+  QTest::keyClicks(box, QString::fromUtf8(address.c_str()));
+}
+
+void ProgramWindow::Click(const char* name) {
+  QWidget* w = Find(name);
+  if (auto* check = qobject_cast<QAbstractButton*>(w); check != nullptr && check->isCheckable()) {
+    // The indicator of a check box sits at its left end.
+    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+    return;
+  }
+  QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+}
+
+bool ProgramWindow::FetchChapters(int limitMs) {
+  Click("按钮_获取章节标题");
+  return QTest::qWaitFor(
+      [this] { return !session_->fetch().Running() && Enabled("按钮_获取章节标题"); }, limitMs);
+}
+
+NoticeLog::NoticeLog() {
+  qv::SetNoticeObserver([this](QMessageBox* box) {
+    seen_.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons(), false});
+    const size_t index = seen_.size() - 1;
+    if (onShow_) onShow_(seen_[index]);
+    QPointer<QMessageBox> guard(box);
+    QTimer::singleShot(holdMs_, box, [this, guard, index] {
+      if (!guard || !guard->isVisible()) return;
+      QAbstractButton* button = guard->defaultButton();
+      if (button == nullptr && !guard->buttons().isEmpty()) button = guard->buttons().front();
+      if (button == nullptr) return;
+      seen_[index].answered = true;
+      button->click();
+    });
+  });
+}
+
+NoticeLog::~NoticeLog() { qv::SetNoticeObserver({}); }
+
+std::vector<QString> NoticeLog::Texts() const {
+  std::vector<QString> out;
+  for (const SeenNotice& n : seen_) out.push_back(n.text);
+  return out;
+}
+
+QString Shown(const std::string& utf8) { return qv::CaptionFromGbk(Utf8ToGbk(utf8)); }
+
+}  // namespace qvtest
