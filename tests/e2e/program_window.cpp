@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <filesystem>
 
 #include "app/gui/box_text.h"
@@ -89,8 +90,14 @@ void ProgramWindow::Click(const char* name) {
 
 bool ProgramWindow::FetchChapters(int limitMs) {
   Click("按钮_获取章节标题");
-  return QTest::qWaitFor(
-      [this] { return !session_->fetch().Running() && Enabled("按钮_获取章节标题"); }, limitMs);
+  // Waiting in an event loop, as the program's own loop does: the worker's every row waits for
+  // the window thread, which then answers at once (QTest::qWaitFor sleeps between looks).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (session_->fetch().Running() || !Enabled("按钮_获取章节标题")) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    qv::ResponsiveWait(2);
+  }
+  return true;
 }
 
 NoticeLog::NoticeLog() {
