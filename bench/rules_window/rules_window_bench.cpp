@@ -22,27 +22,12 @@
 #include <vector>
 
 #include "app/gui/main_window.h"
+#include "common/micros_per_op.h"
 #include "rules/rule_store.h"
 #include "rules/window/rule_window.h"
 #include "rules/window/rule_window_hooks.h"
 
-namespace {
-
-// Median over rounds of the mean time per call, in microseconds.
-double MicrosPerOp(int calls, const std::function<void(int)>& op) {
-  std::vector<double> rounds;
-  for (int r = 0; r < 5; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < calls; ++i) op(i);
-    const std::chrono::duration<double, std::micro> spent =
-        std::chrono::steady_clock::now() - start;
-    rounds.push_back(spent.count() / calls);
-  }
-  std::sort(rounds.begin(), rounds.end());
-  return rounds[rounds.size() / 2];
-}
-
-}  // namespace
+using qvbench::MicrosPerOp;
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -94,14 +94,16 @@ void DownloadEngine::ReportProgressLocked() {
 void DownloadEngine::CountGivenUp(bool onWindowThread) {
   DownloadState& s = TheDownloadState();
   s.failedCount->Increment();
+  auto countLocked = [this] {
+    runDone_.fetch_add(1);
+    ReportProgressLocked();
+  };
   if (onWindowThread) {
     WindowThreadCountGuard guard(*s.countLock, controls_);
-    runDone_.fetch_add(1);
-    ReportProgressLocked();
+    countLocked();
   } else {
     SectionGuard guard(*s.countLock);
-    runDone_.fetch_add(1);
-    ReportProgressLocked();
+    countLocked();
   }
 }
 
