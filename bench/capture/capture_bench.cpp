@@ -30,15 +30,15 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/main_window.h"
-#include "app/gui/notices.h"
-#include "app/gui/startup.h"
-#include "app/gui/web_page_browser.h"
-#include "app/memory_ports.h"
+#include "gui/main_window.h"
+#include "gui/notices.h"
+#include "gui/startup.h"
+#include "gui/web_page_browser.h"
+#include "shell/memory_ports.h"
 #include "capture_site.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
-#include "rules/window/rule_window_hooks.h"
+#include "gui/rule_window/rule_window_hooks.h"
 #include "text/encoding.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_ports.h"
+#include "shell/memory_ports.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
 #include "fixture_site.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/memory_ports.h"
+#include "shell/memory_ports.h"
 #include "tool_steps.h"
 
 int main(int argc, char** argv) {

@@ -18,10 +18,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/gui/chapter_model.h"
-#include "app/gui/qt_ports.h"
-#include "app/gui/window_bridge.h"
-#include "app/memory_ports.h"
+#include "gui/chapter_model.h"
+#include "gui/qt_ports.h"
+#include "gui/window_bridge.h"
+#include "shell/memory_ports.h"
 #include "tool_steps.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/chapter_tools.h"
-#include "app/ports.h"
+#include "shell/chapter_tools.h"
+#include "shell/ports.h"
 
 namespace qvbench {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/memory_ports.h"
+#include "shell/memory_ports.h"
 #include "fixture_site.h"
 #include "text/regex_object.h"
 #include "toc/chapter_list_fetch.h"

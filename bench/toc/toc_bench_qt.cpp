@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/gui/chapter_model.h"
-#include "app/gui/qt_ports.h"
-#include "app/gui/window_bridge.h"
-#include "app/memory_ports.h"
+#include "gui/chapter_model.h"
+#include "gui/qt_ports.h"
+#include "gui/window_bridge.h"
+#include "shell/memory_ports.h"
 #include "fixture_site.h"
 #include "text/regex_object.h"
 #include "toc/chapter_list_fetch.h"

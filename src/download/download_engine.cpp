@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/chapter_tools.h"
+#include "shell/chapter_tools.h"
 #include "download/book_files.h"
 #include "download/download_state.h"
 #include "download/engine_texts.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "app/ports.h"
+#include "shell/ports.h"
 #include "download/page_browser.h"
 #include "text/gbk_text.h"
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "app/ports.h"
+#include "shell/ports.h"
 #include "concurrency/atomic_counter.h"
 #include "concurrency/section_lock.h"
 #include "concurrency/thread_pool.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/chapter_tools.h"
+#include "shell/chapter_tools.h"
 #include "text/encoding.h"
 #include "text/regex_object.h"
 #include "toc/base_address.h"

@@ -19,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-#include "app/ports.h"
+#include "shell/ports.h"
 
 namespace qv {
 

@@ -22,11 +22,11 @@
 #include <memory>
 #include <sstream>
 
-#include "app/gui/box_text.h"
-#include "app/gui/main_window.h"
-#include "app/gui/notices.h"
-#include "app/gui/web_page_browser.h"
-#include "app/memory_ports.h"
+#include "gui/box_text.h"
+#include "gui/main_window.h"
+#include "gui/notices.h"
+#include "gui/web_page_browser.h"
+#include "shell/memory_ports.h"
 #include "capture_site.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_ports.h"
+#include "shell/memory_ports.h"
 #include "download/book_files.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"

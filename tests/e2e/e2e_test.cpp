@@ -25,15 +25,15 @@
 
 #include <gtest/gtest.h>
 
-#include "app/gui/box_text.h"
-#include "app/ports.h"
+#include "gui/box_text.h"
+#include "shell/ports.h"
 #include "book_site.h"
 #include "download/book_files.h"
 #include "download/download_state.h"
 #include "program_window.h"
 #include "rules/site_rule.h"
-#include "rules/window/rule_window.h"
-#include "rules/window/rule_window_hooks.h"
+#include "gui/rule_window/rule_window.h"
+#include "gui/rule_window/rule_window_hooks.h"
 #include "text/encoding.h"
 #include "url_catcher.h"
 #include "web/http_fetch.h"

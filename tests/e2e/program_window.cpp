@@ -10,12 +10,12 @@
 #include <chrono>
 #include <filesystem>
 
-#include "app/gui/box_text.h"
-#include "app/gui/notices.h"
+#include "gui/box_text.h"
+#include "gui/notices.h"
 #include "rules/default_rules.h"
 #include "rules/rule_store.h"
-#include "rules/window/rule_window.h"
-#include "rules/window/rule_window_hooks.h"
+#include "gui/rule_window/rule_window.h"
+#include "gui/rule_window/rule_window_hooks.h"
 #include "text/encoding.h"
 
 namespace qvtest {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/gui/engine_session.h"
-#include "app/gui/main_window.h"
+#include "gui/engine_session.h"
+#include "gui/main_window.h"
 #include "text/gbk_text.h"
 
 namespace qvtest {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/chapter_tools.h"
-#include "app/memory_ports.h"
+#include "shell/chapter_tools.h"
+#include "shell/memory_ports.h"
 #include "text/encoding.h"
 
 namespace qv {

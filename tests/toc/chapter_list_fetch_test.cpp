@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/memory_ports.h"
+#include "shell/memory_ports.h"
 #include "fixture_site.h"
 #include "rules/default_rules.h"
 #include "text/encoding.h"

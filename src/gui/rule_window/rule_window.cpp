@@ -1,0 +1,474 @@
+#include "gui/rule_window/rule_window.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "gui/box_text.h"
+#include "gui/notices.h"
+#include "gui/qt_ports.h"
+#include "shell/ports.h"
+#include "text/address.h"
+#include "text/encoding.h"
+
+namespace qv {
+namespace {
+
+Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+InputBoxObserver& InputObserver() {
+  static InputBoxObserver observer;
+  return observer;
+}
+
+Text ItemBytes(const QListWidgetItem* item) {
+  if (item == nullptr) return {};
+  const QByteArray b = item->data(RualWin::kItemBytesRole).toByteArray();
+  return Text(b.constData(), static_cast<size_t>(b.size()));
+}
+
+void SetItemText(QListWidgetItem* item, const Text& text) {
+  item->setText(QStringFromGbk(text));
+  item->setData(RualWin::kItemBytesRole,
+                QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+// A name the rule file can hold and give back as the same rule. The store refuses any other,
+// and a list item without its rule would put every later item out of step with the file.
+bool AcceptableName(const Text& name) { return IsStorableRuleName(TextEncode(name)); }
+
+std::optional<Text>& ChangeField(RuleChange& change, RuleField field) {
+  switch (field) {
+    case RuleField::网址: return change.网址;
+    case RuleField::章节列表正则表达式: return change.章节列表正则表达式;
+    case RuleField::小说名正则表达式: return change.小说名正则表达式;
+    case RuleField::作者正则表达式: return change.作者正则表达式;
+    case RuleField::章节内容左侧: return change.章节内容左侧;
+    case RuleField::章节内容右侧: return change.章节内容右侧;
+    case RuleField::页面抓取: break;
+  }
+  return change.页面抓取;
+}
+
+// The caption label of a box: at its place, reaching to the box, as its buddy and its name.
+QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view captionUtf8, int x,
+                     int y, QWidget* box) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(QString::fromUtf8(objectName));
+  SetWidgetText(label, G(captionUtf8));
+  label->setBuddy(box);
+  QString name = QString::fromUtf8(captionUtf8.data(), static_cast<qsizetype>(captionUtf8.size()));
+  name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
+  box->setAccessibleName(name);
+  const int width = box->x() - x - 2;
+  label->setGeometry(x, y, width, std::max(label->sizeHint().height(), 20));
+  return label;
+}
+
+}  // namespace
+
+// Counts the handlers running in the window, so that destroying it waits for them to return.
+class RualWin::Busy {
+ public:
+  explicit Busy(RualWin* w) : w_(w) { ++w_->busy_; }
+  ~Busy() {
+    if (--w_->busy_ == 0 && w_->destroyWanted_) w_->deleteLater();
+  }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  RualWin* w_;
+};
+
+RualWin::RualWin(QtControls* controls, RuleStore store) : QWidget(nullptr), store_(std::move(store)) {
+  setObjectName(QStringLiteral("RualWin"));
+  setAttribute(Qt::WA_QuitOnClose, false);
+  SetWidgetText(this, G("规则设置"));
+  Build();
+  if (controls != nullptr) {
+    controls->RegisterBox(Ctl::RuleWindow, this);
+    controls->RegisterBox(Ctl::SiteBox, siteBox_);
+    controls->RegisterBox(Ctl::ListPatternBox, listPatternBox_);
+    controls->RegisterBox(Ctl::TitlePatternBox, titlePatternBox_);
+    controls->RegisterBox(Ctl::AuthorPatternBox, authorPatternBox_);
+    controls->RegisterBox(Ctl::LeftMarkerBox, leftMarkerBox_);
+    controls->RegisterBox(Ctl::RightMarkerBox, rightMarkerBox_);
+  }
+}
+
+RualWin::~RualWin() { DetachMainWindow(); }
+
+void RualWin::Build() {
+  setFixedSize(405, 301);
+
+  list_ = new QListWidget(this);
+  list_->setObjectName(QStringLiteral("列表框1"));
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setGeometry(8, 12, 128, 278);
+  // Only the user's selections arrive here: the program selects with the signals blocked.
+  connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowSelectedRule(); });
+
+  auto lineBox = [this](const char* name, int x, int y, int w, int h) {
+    auto* box = new QLineEdit(this);
+    box->setObjectName(QString::fromUtf8(name));
+    box->setGeometry(x, y, w, h);
+    return box;
+  };
+  // The pattern boxes show several lines, so a pattern that ends in a line break shows it.
+  auto textBox = [this](const char* name, int x, int y, int w, int h) {
+    auto* box = new QPlainTextEdit(this);
+    box->setObjectName(QString::fromUtf8(name));
+    box->setGeometry(x, y, w, h);
+    box->setTabChangesFocus(true);
+    return box;
+  };
+  siteBox_ = lineBox("编辑框_网址", 176, 13, 218, 20);
+  listPatternBox_ = textBox("编辑框_列表正则", 208, 38, 186, 50);
+  titlePatternBox_ = textBox("编辑框_小说名正则", 208, 93, 186, 50);
+  authorPatternBox_ = textBox("编辑框_小说作者正则", 208, 148, 186, 50);
+  leftMarkerBox_ = lineBox("编辑框_章节内容左", 226, 203, 168, 20);
+  rightMarkerBox_ = lineBox("编辑框_章节内容右", 226, 232, 168, 20);
+
+  CaptionLabel(this, "标签_网址", "网址", 141, 12, siteBox_);
+  CaptionLabel(this, "标签2", "章节列表\r\n正则表达式", 141, 52, listPatternBox_);
+  CaptionLabel(this, "标签3", "小说名称\r\n正则表达式", 141, 105, titlePatternBox_);
+  CaptionLabel(this, "标签4", "小说作者\r\n正则表达式", 141, 159, authorPatternBox_);
+  CaptionLabel(this, "标签5", "章节内容左侧", 141, 201, leftMarkerBox_);
+  CaptionLabel(this, "标签6", "章节内容右侧", 141, 229, rightMarkerBox_);
+
+  auto button = [this](const char* name, std::string_view caption, int x, int y, int w, int h) {
+    auto* b = new QPushButton(this);
+    b->setObjectName(QString::fromUtf8(name));
+    SetWidgetText(b, G(caption));
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+  };
+  renameButton_ = button("按钮_修改规则名", "修改规则名", 153, 259, 72, 32);
+  addButton_ = button("按钮_增加", "增加", 245, 259, 60, 32);
+  deleteButton_ = button("按钮_删除", "删除", 326, 259, 60, 32);
+  connect(renameButton_, &QPushButton::clicked, this, [this] { RenameRuleButton(); });
+  connect(addButton_, &QPushButton::clicked, this, [this] { AddRuleButton(); });
+  connect(deleteButton_, &QPushButton::clicked, this, [this] { DeleteRuleButton(); });
+
+  // Every change of a box's text, whoever made it, is written to that field of the rule.
+  for (RuleField f : kRuleFields) {
+    QWidget* box = FieldBox(f);
+    if (auto* line = qobject_cast<QLineEdit*>(box)) {
+      connect(line, &QLineEdit::textChanged, this, [this, f] { SaveFieldEdit(f); });
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
+      connect(text, &QPlainTextEdit::textChanged, this, [this, f] { SaveFieldEdit(f); });
+    }
+  }
+}
+
+QWidget* RualWin::FieldBox(RuleField field) const {
+  switch (field) {
+    case RuleField::网址: return siteBox_;
+    case RuleField::章节列表正则表达式: return listPatternBox_;
+    case RuleField::小说名正则表达式: return titlePatternBox_;
+    case RuleField::作者正则表达式: return authorPatternBox_;
+    case RuleField::章节内容左侧: return leftMarkerBox_;
+    case RuleField::章节内容右侧: return rightMarkerBox_;
+    case RuleField::页面抓取: break;
+  }
+  return nullptr;
+}
+
+void RualWin::AttachMainWindow(const MainWindowParts& parts) {
+  DetachMainWindow();
+  main_ = parts.window;
+  addressBox_ = parts.addressBox;
+  statusLabel_ = parts.statusLabel;
+  captureCheck_ = parts.captureCheck;
+  ruleButton_ = parts.ruleButton;
+  // clicked, not toggled: only the user's clicks write the flag, not ShowSelectedRule's.
+  if (captureCheck_) {
+    captureConnection_ = connect(captureCheck_, &QAbstractButton::clicked, this,
+                                 [this] { SavePageCaptureFlag(); });
+  }
+}
+
+void RualWin::DetachMainWindow() {
+  disconnect(captureConnection_);
+  main_ = nullptr;
+  addressBox_ = nullptr;
+  statusLabel_ = nullptr;
+  captureCheck_ = nullptr;
+  ruleButton_ = nullptr;
+}
+
+void RualWin::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void RualWin::PlaceRuleWindow() {
+  if (!main_) return;
+  const QRect m = main_->frameGeometry();
+  // move() places a window's frame, so both sides are outer rectangles.
+  move(m.x() + m.width() + 5, m.y() + 40);
+}
+
+void RualWin::RaiseRuleWindow() {
+  if (isVisible()) raise();
+}
+
+void RualWin::ToggleRuleWindow() {
+  setVisible(!isVisible());
+  if (ruleButton_) SetWidgetText(ruleButton_, G(isVisible() ? "<<<<规则设定" : "规则设定>>>>"));
+}
+
+int RualWin::SelectedIndex() const {
+  const QList<QListWidgetItem*> selected = list_->selectedItems();
+  return selected.isEmpty() ? -1 : list_->row(selected.front());
+}
+
+void RualWin::SelectItem(int i) {
+  const QSignalBlocker block(list_);
+  if (i >= 0 && i < list_->count()) {
+    list_->setCurrentRow(i, QItemSelectionModel::ClearAndSelect);
+  } else {
+    list_->clearSelection();
+    list_->setCurrentRow(-1);
+  }
+}
+
+void RualWin::FillRuleList() {
+  Busy busy(this);
+  {
+    const QSignalBlocker block(list_);
+    list_->clear();
+  }
+  for (const Text& name : store_.ListNames()) {
+    auto* item = new QListWidgetItem;
+    SetItemText(item, name);
+    item->setData(kItemValueRole, 0);
+    {
+      const QSignalBlocker block(list_);
+      list_->addItem(item);
+    }
+    QCoreApplication::processEvents();
+  }
+  SelectItem(0);
+  ShowSelectedRule();
+}
+
+void RualWin::ShowSelectedRule() {
+  Busy busy(this);
+  const RuleReading rule = store_.ReadRule(SelectedIndex() + 1);
+  // Each set writes its field back to the selected rule: the same bytes, so nothing changes.
+  SetWidgetText(siteBox_, rule.网址);
+  SetWidgetText(listPatternBox_, rule.章节列表正则表达式);
+  SetWidgetText(titlePatternBox_, rule.小说名正则表达式);
+  SetWidgetText(authorPatternBox_, rule.作者正则表达式);
+  SetWidgetText(leftMarkerBox_, rule.章节内容左侧);
+  SetWidgetText(rightMarkerBox_, rule.章节内容右侧);
+  if (captureCheck_) captureCheck_->setChecked(rule.页面抓取);
+}
+
+void RualWin::SaveFieldEdit(RuleField field) {
+  // A new name waiting for confirmation has no rule in the file: its edits go nowhere.
+  if (adding_) return;
+  const int position = SelectedIndex() + 1;
+  if (position <= 0) return;
+  RuleChange change;
+  ChangeField(change, field) = WidgetText(FieldBox(field));
+  store_.WriteRule(position, change);
+}
+
+void RualWin::SavePageCaptureFlag() {
+  if (adding_ || !captureCheck_) return;
+  const int position = SelectedIndex() + 1;
+  if (position <= 0) return;
+  RuleChange change;
+  change.页面抓取 = captureCheck_->isChecked() ? TrueText() : FalseText();
+  store_.WriteRule(position, change);
+}
+
+void RualWin::SetAddCaption(bool confirming) {
+  SetWidgetText(addButton_, G(confirming ? "确认增加" : "增加"));
+}
+
+void RualWin::AddRuleButton() {
+  Busy busy(this);
+  auto endAddition = [this] {
+    adding_ = false;
+    SetAddCaption(false);
+    list_->setEnabled(true);
+    renameButton_->setEnabled(true);
+    deleteButton_->setEnabled(true);
+  };
+
+  if (!adding_) {
+    list_->setEnabled(false);
+    renameButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    Text entered;
+    if (!AskText(G("请输入新的规则名称：\r\n（不含空格）"), G("输入名称"), G("新规则名称"), entered)) {
+      endAddition();
+      return;
+    }
+    const Text name = RemoveSpaces(entered);
+    if (!AcceptableName(name)) {
+      endAddition();
+      return;
+    }
+    const int n = list_->count();
+    auto* item = new QListWidgetItem;
+    SetItemText(item, name);
+    item->setData(kItemValueRole, SelectedIndex());
+    {
+      const QSignalBlocker block(list_);
+      list_->insertItem(n, item);
+    }
+    adding_ = true;
+    SelectItem(n);
+    SetWidgetText(siteBox_, Text());
+    SetAddCaption(true);
+    return;
+  }
+
+  const int answer = TimedNotice(
+      G("确认提醒"),
+      G("请确认是否增加规则\r\n确认请点击\"是\"\r\n取消请点击\"否\"\r\n返回重新修改请点击\"取消\"\r\n"
+        "5秒后自动返回重新修改"),
+      5000, kStyleYesNoCancel);
+  if (!adding_ || list_->count() == 0) return;
+  const int last = list_->count() - 1;
+  if (answer == kNoticeNo) {
+    SelectItem(list_->item(last)->data(kItemValueRole).toInt());
+    {
+      const QSignalBlocker block(list_);
+      delete list_->takeItem(last);
+    }
+    adding_ = false;
+    ShowSelectedRule();
+    endAddition();
+  } else if (answer == kNoticeYes) {
+    SiteRule rule;
+    rule.ruleName = ItemBytes(list_->item(last));
+    for (RuleField f : kRuleFields) {
+      if (f != RuleField::页面抓取) rule.Field(f) = WidgetText(FieldBox(f));
+    }
+    rule.页面抓取 = captureCheck_ && captureCheck_->isChecked() ? TrueText() : FalseText();
+    store_.AddRule(rule);
+    endAddition();
+  }
+  // Cancel, the time-out or a notice that did not show: the addition stays under way.
+}
+
+void RualWin::RenameRuleButton() {
+  Busy busy(this);
+  list_->setEnabled(false);
+  addButton_->setEnabled(false);
+  deleteButton_->setEnabled(false);
+  const int answer = TimedNotice(
+      G("修改询问"),
+      G("是否修改规则名？\r\n修改请点击\"是\"\r\n不修改请点击\"否\"\r\n5秒后自动返回不修改规则名"),
+      5000, kStyleYesNo);
+  if (answer == kNoticeYes) {
+    const int s = SelectedIndex();
+    const Text current = ItemBytes(list_->item(s));
+    Text entered;
+    if (AskText(G("请输入新的规则名称："), G("修改规则名称"), current + "1", entered)) {
+      const Text name = RemoveSpaces(entered);
+      QListWidgetItem* item = list_->item(s);
+      if (item != nullptr && name != current && AcceptableName(name)) {
+        SetItemText(item, name);
+        RuleChange change;
+        change.ruleName = name;
+        store_.WriteRule(s + 1, change);
+      }
+    }
+  }
+  list_->setEnabled(true);
+  addButton_->setEnabled(true);
+  deleteButton_->setEnabled(true);
+}
+
+void RualWin::DeleteRuleButton() {
+  Busy busy(this);
+  if (list_->count() == 1) {
+    TimedNotice(G("删除提示"), G("老大,要不要这么狠?留条活命吧!"), 3000, kStyleError);
+    return;
+  }
+  const int s = SelectedIndex();
+  if (s >= 0 && store_.DeleteRule(s + 1)) {
+    {
+      const QSignalBlocker block(list_);
+      delete list_->takeItem(s);
+    }
+    SelectItem(s > 0 ? s - 1 : 0);
+    ShowSelectedRule();
+  } else {
+    TimedNotice(G("删除提示"), G("删除失败，请重试!"), 3000, kStyleInfo);
+  }
+}
+
+void RualWin::LookUpRuleForAddress() {
+  Busy busy(this);
+  const unsigned generation = ++lookupGeneration_;
+  const Text host = HostOfAddress(addressBox_ ? WidgetText(addressBox_) : Text());
+  const int i = FindRuleIndex(host, [] { QCoreApplication::processEvents(); }, store_);
+  // A lookup that ran meanwhile (the address changed again) is the newer one and has reported.
+  if (generation != lookupGeneration_) return;
+  if (i >= 0) {
+    // While an addition waits for confirmation the boxes hold the new rule: they stay.
+    if (!adding_) {
+      SelectItem(i);
+      ShowSelectedRule();
+    }
+    if (statusLabel_) SetWidgetText(statusLabel_, G("已找到此网站的下载规则，可直接点击下载"));
+  } else {
+    if (statusLabel_) SetWidgetText(statusLabel_, G("未找到此网站的下载规则，请自行增加规则"));
+  }
+}
+
+bool RualWin::AskText(const Text& prompt, const Text& title, const Text& initial, Text& entered) {
+  QInputDialog dialog(this);
+  dialog.setInputMode(QInputDialog::TextInput);
+  dialog.setWindowTitle(CaptionFromGbk(title));
+  dialog.setLabelText(CaptionFromGbk(prompt));
+  const QString shownInitial = QStringFromGbk(initial);
+  dialog.setTextValue(shownInitial);
+  QTimer::singleShot(0, &dialog, [&dialog] {
+    if (InputBoxObserver observer = InputObserver()) observer(&dialog);
+  });
+  if (dialog.exec() != QDialog::Accepted) return false;
+  // Untouched, the initial bytes come back exactly.
+  entered = dialog.textValue() == shownInitial ? initial : GbkFromQString(dialog.textValue());
+  return true;
+}
+
+RualWin* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts) {
+  auto* window = new RualWin(controls);
+  window->AttachMainWindow(parts);
+  window->PlaceRuleWindow();
+  return window;
+}
+
+void DestroyRuleWindow(RualWin* window) {
+  if (window == nullptr) return;
+  window->DetachMainWindow();
+  if (window->busy_ > 0) {
+    window->destroyWanted_ = true;
+    window->hide();
+    return;
+  }
+  delete window;
+}
+
+void SetInputBoxObserver(InputBoxObserver observer) { InputObserver() = std::move(observer); }
+
+}  // namespace qv

@@ -1,0 +1,46 @@
+#include "gui/rule_window/rule_window_hooks.h"
+
+#include <QAbstractButton>
+
+#include "gui/main_window.h"
+#include "shell/ports.h"
+#include "gui/rule_window/rule_window.h"
+
+namespace qv {
+
+RualWin* RuleWindowOf(MainWindow& mainWindow) {
+  return qobject_cast<RualWin*>(mainWindow.controls().Widget(Ctl::RuleWindow));
+}
+
+void AttachRuleWindow(MainWindowHooks& hooks) {
+  hooks.loadRuleWindow = [](MainWindow& m) {
+    MainWindowParts parts;
+    parts.window = &m;
+    parts.addressBox = m.Find("编辑框_章节列表网址");
+    parts.statusLabel = m.Find("标签4");
+    parts.captureCheck = m.Find<QAbstractButton>("选择框_页面抓取");
+    parts.ruleButton = m.Find<QAbstractButton>("按钮_选择规则");
+    LoadRuleWindow(&m.controls(), parts);
+  };
+  auto with = [](void (RualWin::*step)()) {
+    return [step](MainWindow& m) {
+      if (RualWin* w = RuleWindowOf(m)) (w->*step)();
+    };
+  };
+  hooks.fillRuleList = with(&RualWin::FillRuleList);
+  hooks.lookUpAddress = with(&RualWin::LookUpRuleForAddress);
+  hooks.placeRuleWindow = with(&RualWin::PlaceRuleWindow);
+  hooks.raiseRuleWindow = with(&RualWin::RaiseRuleWindow);
+  hooks.toggleRuleWindow = with(&RualWin::ToggleRuleWindow);
+  hooks.destroyRuleWindow = [](MainWindow& m) {
+    RualWin* w = RuleWindowOf(m);
+    // From here on nothing reaches the rule window or its boxes through the main window.
+    for (Ctl role : {Ctl::RuleWindow, Ctl::SiteBox, Ctl::ListPatternBox, Ctl::TitlePatternBox,
+                     Ctl::AuthorPatternBox, Ctl::LeftMarkerBox, Ctl::RightMarkerBox}) {
+      m.controls().RegisterBox(role, nullptr);
+    }
+    DestroyRuleWindow(w);
+  };
+}
+
+}  // namespace qv
