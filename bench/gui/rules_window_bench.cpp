@@ -44,9 +44,9 @@ int main(int argc, char** argv) {
     qv::MainWindowHooks hooks;
     qv::AttachRuleWindow(hooks);
     qv::MainWindow window(std::move(hooks));
-    qv::RualWin* rw = qv::RuleWindowOf(window);
+    qv::RuleWindow* rw = qv::RuleWindowOf(window);
     auto* address = window.Find<QLineEdit>("编辑框_章节列表网址");
-    auto* left = qobject_cast<QLineEdit*>(rw->FieldBox(qv::RuleField::章节内容左侧));
+    auto* left = qobject_cast<QLineEdit*>(rw->FieldBox(qv::RuleField::kLeftMarker));
     const std::filesystem::path file = qv::RuleStore().FilePath();
 
     size_t sink = 0;

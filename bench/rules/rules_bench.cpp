@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   store.EnsureFile();
   const std::filesystem::path file = store.FilePath();
   const qv::Text lastHost = store.RuleHosts().back();
-  const qv::Text left = store.ReadRule(1).章节内容左侧;
+  const qv::Text left = store.ReadRule(1).leftMarker;
 
   size_t sink = 0;
   const double read = MicrosPerOp(2000, [&](int) { sink += qv::ReadFileBytes(file)->size(); });
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   const double miss =
       MicrosPerOp(2000, [&](int) { sink += qv::FindRuleIndex("no.such.host", {}, store); });
   const double save = MicrosPerOp(
-      200, [&](int i) { store.WriteRule(1, {.章节内容左侧 = i % 2 == 0 ? left + "x" : left}); });
+      200, [&](int i) { store.WriteRule(1, {.leftMarker = i % 2 == 0 ? left + "x" : left}); });
 
   std::printf("rule file: %s (%zu bytes)\n", file.c_str(), std::filesystem::file_size(file));
   std::printf("plain read of the file      %9.2f us/op   1.0x\n", read);

@@ -190,13 +190,13 @@ std::vector<SiteRule> BuildDefaultRules() {
   for (const DefaultRow& row : kRows) {
     SiteRule r;
     r.ruleName = Utf8ToGbk(row.name);
-    r.网址 = Utf8ToGbk(row.address);
-    r.章节列表正则表达式 = Utf8ToGbk(row.chapterList);
-    r.小说名正则表达式 = Utf8ToGbk(row.title);
-    r.作者正则表达式 = Utf8ToGbk(row.author);
-    r.章节内容左侧 = Utf8ToGbk(row.left);
-    r.章节内容右侧 = Utf8ToGbk(row.right);
-    r.页面抓取 = row.pageCapture ? TrueText() : FalseText();
+    r.site = Utf8ToGbk(row.address);
+    r.listPattern = Utf8ToGbk(row.chapterList);
+    r.titlePattern = Utf8ToGbk(row.title);
+    r.authorPattern = Utf8ToGbk(row.author);
+    r.leftMarker = Utf8ToGbk(row.left);
+    r.rightMarker = Utf8ToGbk(row.right);
+    r.pageCapture = row.pageCapture ? TrueText() : FalseText();
     rules.push_back(std::move(r));
   }
   return rules;

@@ -72,22 +72,22 @@ Text StoredValue(const XmlElement& rule, RuleField field) {
 
 const std::optional<Text>& ChangeOf(const RuleChange& change, RuleField field) {
   switch (field) {
-    case RuleField::网址:
-      return change.网址;
-    case RuleField::章节列表正则表达式:
-      return change.章节列表正则表达式;
-    case RuleField::小说名正则表达式:
-      return change.小说名正则表达式;
-    case RuleField::作者正则表达式:
-      return change.作者正则表达式;
-    case RuleField::章节内容左侧:
-      return change.章节内容左侧;
-    case RuleField::章节内容右侧:
-      return change.章节内容右侧;
-    case RuleField::页面抓取:
+    case RuleField::kSite:
+      return change.site;
+    case RuleField::kListPattern:
+      return change.listPattern;
+    case RuleField::kTitlePattern:
+      return change.titlePattern;
+    case RuleField::kAuthorPattern:
+      return change.authorPattern;
+    case RuleField::kLeftMarker:
+      return change.leftMarker;
+    case RuleField::kRightMarker:
+      return change.rightMarker;
+    case RuleField::kPageCapture:
       break;
   }
-  return change.页面抓取;
+  return change.pageCapture;
 }
 
 }  // namespace
@@ -125,17 +125,19 @@ void RuleStore::ReadRule(int position, RuleFieldSet wanted, RuleReading& into) c
   const auto read = [&](RuleField f) {
     return rule != nullptr ? TextDecode(StoredValue(*rule, f)) : Text();
   };
-  if (wanted.Has(RuleField::网址)) into.网址 = read(RuleField::网址);
-  if (wanted.Has(RuleField::章节列表正则表达式)) {
-    into.章节列表正则表达式 = read(RuleField::章节列表正则表达式);
+  if (wanted.Has(RuleField::kSite)) into.site = read(RuleField::kSite);
+  if (wanted.Has(RuleField::kListPattern)) {
+    into.listPattern = read(RuleField::kListPattern);
   }
-  if (wanted.Has(RuleField::小说名正则表达式)) {
-    into.小说名正则表达式 = read(RuleField::小说名正则表达式);
+  if (wanted.Has(RuleField::kTitlePattern)) {
+    into.titlePattern = read(RuleField::kTitlePattern);
   }
-  if (wanted.Has(RuleField::作者正则表达式)) into.作者正则表达式 = read(RuleField::作者正则表达式);
-  if (wanted.Has(RuleField::章节内容左侧)) into.章节内容左侧 = read(RuleField::章节内容左侧);
-  if (wanted.Has(RuleField::章节内容右侧)) into.章节内容右侧 = read(RuleField::章节内容右侧);
-  if (wanted.Has(RuleField::页面抓取)) into.页面抓取 = read(RuleField::页面抓取) == TrueText();
+  if (wanted.Has(RuleField::kAuthorPattern)) into.authorPattern = read(RuleField::kAuthorPattern);
+  if (wanted.Has(RuleField::kLeftMarker)) into.leftMarker = read(RuleField::kLeftMarker);
+  if (wanted.Has(RuleField::kRightMarker)) into.rightMarker = read(RuleField::kRightMarker);
+  if (wanted.Has(RuleField::kPageCapture)) {
+    into.pageCapture = read(RuleField::kPageCapture) == TrueText();
+  }
 }
 
 void RuleStore::WriteRule(int position, const RuleChange& change) const {
@@ -189,7 +191,7 @@ std::vector<Text> RuleStore::RuleHosts(const std::function<void()>& pump) const 
   std::vector<Text> hosts;
   if (file.root() == nullptr) return hosts;
   for (const XmlElement& rule : file.root()->children) {
-    hosts.push_back(HostOfAddress(TextDecode(StoredValue(rule, RuleField::网址))));
+    hosts.push_back(HostOfAddress(TextDecode(StoredValue(rule, RuleField::kSite))));
     if (pump) pump();
   }
   return hosts;

@@ -43,26 +43,26 @@ class RuleFieldSet {
 // The fields of one rule as read: decoded texts, and the page-capture flag, true exactly when
 // the decoded 页面抓取 is "真".
 struct RuleReading {
-  Text 网址;
-  Text 章节列表正则表达式;
-  Text 小说名正则表达式;
-  Text 作者正则表达式;
-  Text 章节内容左侧;
-  Text 章节内容右侧;
-  bool 页面抓取 = false;
+  Text site;
+  Text listPattern;
+  Text titlePattern;
+  Text authorPattern;
+  Text leftMarker;
+  Text rightMarker;
+  bool pageCapture = false;
 };
 
 // What RuleStore::WriteRule changes: every given member, as plain (not yet encoded) text.
 // 页面抓取 is written as the text given, normally "真" or "假".
 struct RuleChange {
   std::optional<Text> ruleName{};
-  std::optional<Text> 网址{};
-  std::optional<Text> 章节列表正则表达式{};
-  std::optional<Text> 小说名正则表达式{};
-  std::optional<Text> 作者正则表达式{};
-  std::optional<Text> 章节内容左侧{};
-  std::optional<Text> 章节内容右侧{};
-  std::optional<Text> 页面抓取{};
+  std::optional<Text> site{};
+  std::optional<Text> listPattern{};
+  std::optional<Text> titlePattern{};
+  std::optional<Text> authorPattern{};
+  std::optional<Text> leftMarker{};
+  std::optional<Text> rightMarker{};
+  std::optional<Text> pageCapture{};
 };
 
 class RuleStore {

@@ -15,22 +15,22 @@ const Text& RuleFieldName(RuleField field) {
 
 Text& SiteRule::Field(RuleField field) {
   switch (field) {
-    case RuleField::网址:
-      return 网址;
-    case RuleField::章节列表正则表达式:
-      return 章节列表正则表达式;
-    case RuleField::小说名正则表达式:
-      return 小说名正则表达式;
-    case RuleField::作者正则表达式:
-      return 作者正则表达式;
-    case RuleField::章节内容左侧:
-      return 章节内容左侧;
-    case RuleField::章节内容右侧:
-      return 章节内容右侧;
-    case RuleField::页面抓取:
+    case RuleField::kSite:
+      return site;
+    case RuleField::kListPattern:
+      return listPattern;
+    case RuleField::kTitlePattern:
+      return titlePattern;
+    case RuleField::kAuthorPattern:
+      return authorPattern;
+    case RuleField::kLeftMarker:
+      return leftMarker;
+    case RuleField::kRightMarker:
+      return rightMarker;
+    case RuleField::kPageCapture:
       break;
   }
-  return 页面抓取;
+  return pageCapture;
 }
 
 const Text& SiteRule::Field(RuleField field) const {

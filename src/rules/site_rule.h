@@ -10,19 +10,19 @@ namespace qv {
 
 // The seven fields of a rule, in the order they stand in the rule file.
 enum class RuleField {
-  网址,
-  章节列表正则表达式,
-  小说名正则表达式,
-  作者正则表达式,
-  章节内容左侧,
-  章节内容右侧,
-  页面抓取,
+  kSite,
+  kListPattern,
+  kTitlePattern,
+  kAuthorPattern,
+  kLeftMarker,
+  kRightMarker,
+  kPageCapture,
 };
 
 inline constexpr std::array<RuleField, 7> kRuleFields = {
-    RuleField::网址,           RuleField::章节列表正则表达式, RuleField::小说名正则表达式,
-    RuleField::作者正则表达式, RuleField::章节内容左侧,       RuleField::章节内容右侧,
-    RuleField::页面抓取,
+    RuleField::kSite,          RuleField::kListPattern, RuleField::kTitlePattern,
+    RuleField::kAuthorPattern, RuleField::kLeftMarker,  RuleField::kRightMarker,
+    RuleField::kPageCapture,
 };
 
 // The attribute name of a field in the rule file (CP936).
@@ -32,13 +32,13 @@ const Text& RuleFieldName(RuleField field);
 // 页面抓取 holds "真" (page capture) or anything else, normally "假" (HTTP).
 struct SiteRule {
   Text ruleName{};
-  Text 网址{};
-  Text 章节列表正则表达式{};
-  Text 小说名正则表达式{};
-  Text 作者正则表达式{};
-  Text 章节内容左侧{};
-  Text 章节内容右侧{};
-  Text 页面抓取{};
+  Text site{};
+  Text listPattern{};
+  Text titlePattern{};
+  Text authorPattern{};
+  Text leftMarker{};
+  Text rightMarker{};
+  Text pageCapture{};
 
   Text& Field(RuleField field);
   const Text& Field(RuleField field) const;

@@ -65,7 +65,7 @@ enum class Ctl {
   MoveUpButton,          // 按钮_上移
   MoveDownButton,        // 按钮_下移
   // Rule-settings window and its boxes.
-  RuleWindow,        // RualWin as a whole (enabled / disabled)
+  RuleWindow,        // the rule-settings window as a whole (enabled / disabled)
   SiteBox,           // 编辑框_网址
   ListPatternBox,    // 编辑框_列表正则
   TitlePatternBox,   // 编辑框_小说名正则

@@ -224,10 +224,10 @@ TEST_F(E2eTest, TheTypedAddressFindsTheRuleAndTheFetchFillsTheTable) {
   EXPECT_FALSE(program->Enabled("按钮_下载章节内容"));
   program->TypeAddress(site->IndexAddress());
   EXPECT_EQ(program->Text("标签4"), G("已找到此网站的下载规则，可直接点击下载"));
-  qv::RualWin* rules = qv::RuleWindowOf(program->window());
+  qv::RuleWindow* rules = qv::RuleWindowOf(program->window());
   ASSERT_NE(rules, nullptr);
-  EXPECT_EQ(qv::WidgetText(rules->FieldBox(qv::RuleField::网址)), site->Base());
-  EXPECT_EQ(qv::WidgetText(rules->FieldBox(qv::RuleField::章节列表正则表达式)),
+  EXPECT_EQ(qv::WidgetText(rules->FieldBox(qv::RuleField::kSite)), site->Base());
+  EXPECT_EQ(qv::WidgetText(rules->FieldBox(qv::RuleField::kListPattern)),
             "<dd.*?><a href=\"(.*?)\">(.*?)</a></dd>");
 
   ASSERT_TRUE(program->FetchChapters());

@@ -32,7 +32,7 @@ void WriteRuleFile(const std::string& siteBase) {
     qv::SiteRule rule;
     for (qv::RuleField f : qv::kRuleFields) rule.Field(f) = qv::TextDecode(stored.Field(f));
     rule.ruleName = Utf8ToGbk("本地书站");
-    rule.网址 = siteBase;
+    rule.site = siteBase;
     store.AddRule(rule);
   }
 }
@@ -67,7 +67,7 @@ bool ProgramWindow::Checked(const char* name) const {
 }
 
 bool ProgramWindow::RuleWindowEnabled() {
-  qv::RualWin* rw = qv::RuleWindowOf(*window_);
+  qv::RuleWindow* rw = qv::RuleWindowOf(*window_);
   return rw != nullptr && rw->isEnabled();
 }
 

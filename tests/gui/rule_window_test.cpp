@@ -51,8 +51,8 @@ QString U(std::string_view utf8) {
 QString Shown(std::string_view utf8) { return CaptionFromGbk(G(utf8)); }
 
 constexpr std::array<RuleField, 6> kBoxFields = {
-    RuleField::网址,           RuleField::章节列表正则表达式, RuleField::小说名正则表达式,
-    RuleField::作者正则表达式, RuleField::章节内容左侧,       RuleField::章节内容右侧,
+    RuleField::kSite,          RuleField::kListPattern, RuleField::kTitlePattern,
+    RuleField::kAuthorPattern, RuleField::kLeftMarker,  RuleField::kRightMarker,
 };
 
 // A rule file, written out independently of the store: one line per rule, values in stored form.
@@ -70,13 +70,13 @@ Text FileOf(const std::vector<SiteRule>& stored) {
 SiteRule Stored(std::string_view name, std::string_view site, bool capture = false) {
   SiteRule r;
   r.ruleName = TextEncode(G(name));
-  r.网址 = TextEncode(G(site));
-  r.章节列表正则表达式 = TextEncode(G("<li><a href=\"(.*?)\">(.*?)</a>"));
-  r.小说名正则表达式 = TextEncode(G("<h1>(.*?)</h1>\r\n"));
-  r.作者正则表达式 = TextEncode(G("作者：(.*?)<"));
-  r.章节内容左侧 = TextEncode(G("<div id=\"content\">"));
-  r.章节内容右侧 = TextEncode(G("</div>"));
-  r.页面抓取 = capture ? TrueText() : FalseText();
+  r.site = TextEncode(G(site));
+  r.listPattern = TextEncode(G("<li><a href=\"(.*?)\">(.*?)</a>"));
+  r.titlePattern = TextEncode(G("<h1>(.*?)</h1>\r\n"));
+  r.authorPattern = TextEncode(G("作者：(.*?)<"));
+  r.leftMarker = TextEncode(G("<div id=\"content\">"));
+  r.rightMarker = TextEncode(G("</div>"));
+  r.pageCapture = capture ? TrueText() : FalseText();
   return r;
 }
 
@@ -147,7 +147,7 @@ class RuleWindowTest : public ::testing::Test {
   Text StatusText() const { return WidgetText(main_->Find("标签4")); }
   Text Box(RuleField f) const { return WidgetText(rw_->FieldBox(f)); }
   Text ItemText(int row) const {
-    const QByteArray b = List()->item(row)->data(RualWin::kItemBytesRole).toByteArray();
+    const QByteArray b = List()->item(row)->data(RuleWindow::kItemBytesRole).toByteArray();
     return Text(b.constData(), static_cast<size_t>(b.size()));
   }
   std::vector<Text> ItemTexts() const {
@@ -227,13 +227,13 @@ class RuleWindowTest : public ::testing::Test {
     for (RuleField f : kBoxFields) {
       EXPECT_EQ(Box(f), TextDecode(stored.Field(f))) << static_cast<int>(f);
     }
-    EXPECT_EQ(Capture()->isChecked(), stored.页面抓取 == TrueText());
+    EXPECT_EQ(Capture()->isChecked(), stored.pageCapture == TrueText());
   }
 
   fs::path old_;
   fs::path dir_;
   std::unique_ptr<MainWindow> main_;
-  RualWin* rw_ = nullptr;
+  RuleWindow* rw_ = nullptr;
   std::vector<NoticeSeen> notices_;
   std::vector<QMessageBox::StandardButton> noticeAnswers_;
   std::vector<InputSeen> inputs_;
@@ -259,7 +259,7 @@ TEST_F(RuleWindowTest, FirstStartLoadsTheWindowHiddenWithTheDefaultRulesListed) 
   for (const SiteRule& r : Defaults()) names.push_back(TextDecode(r.ruleName));
   EXPECT_EQ(ItemTexts(), names);
   for (int i = 0; i < List()->count(); ++i) {
-    EXPECT_EQ(List()->item(i)->data(RualWin::kItemValueRole).toInt(), 0);
+    EXPECT_EQ(List()->item(i)->data(RuleWindow::kItemValueRole).toInt(), 0);
     EXPECT_EQ(List()->item(i)->text(), QStringFromGbk(names[i]));
   }
   // The start-up lookup found the sample address's rule (笔趣阁) and shows it.
@@ -268,8 +268,8 @@ TEST_F(RuleWindowTest, FirstStartLoadsTheWindowHiddenWithTheDefaultRulesListed) 
   EXPECT_EQ(StatusText(), G("已找到此网站的下载规则，可直接点击下载"));
   // The engines read the current rule's patterns and markers through the controls.
   EXPECT_EQ(main_->controls().GetText(Ctl::ListPatternBox),
-            TextDecode(Defaults()[18].章节列表正则表达式));
-  EXPECT_EQ(main_->controls().GetText(Ctl::RightMarkerBox), TextDecode(Defaults()[18].章节内容右侧));
+            TextDecode(Defaults()[18].listPattern));
+  EXPECT_EQ(main_->controls().GetText(Ctl::RightMarkerBox), TextDecode(Defaults()[18].rightMarker));
   EXPECT_EQ(main_->controls().Widget(Ctl::RuleWindow), rw_);
 }
 
@@ -339,10 +339,10 @@ TEST_F(RuleWindowTest, ShowingEveryDefaultRuleKeepsEveryFieldAndEveryByteOfTheFi
     ExpectShows(rules[i]);
     // The engines get the exact bytes, a lone CR (紫幽阁) or a CR LF at the end included.
     EXPECT_EQ(main_->controls().GetText(Ctl::TitlePatternBox),
-              TextDecode(rules[i].小说名正则表达式));
+              TextDecode(rules[i].titlePattern));
     // A pattern that ends in a line break shows one.
-    for (RuleField f : {RuleField::章节列表正则表达式, RuleField::小说名正则表达式,
-                        RuleField::作者正则表达式}) {
+    for (RuleField f : {RuleField::kListPattern, RuleField::kTitlePattern,
+                        RuleField::kAuthorPattern}) {
       const Text value = TextDecode(rules[i].Field(f));
       const bool endsInBreak = !value.empty() && (value.back() == '\r' || value.back() == '\n');
       EXPECT_EQ(qobject_cast<QPlainTextEdit*>(rw_->FieldBox(f))->toPlainText().endsWith(u'\n'),
@@ -360,11 +360,11 @@ TEST_F(RuleWindowTest, EachEditRewritesOnlyItsFieldOfTheSelectedRule) {
     int rule;
     RuleField field;
   } edits[] = {
-      {3, RuleField::章节内容左侧},
-      {6, RuleField::小说名正则表达式},  // ends in CR LF: the box keeps it
-      {0, RuleField::网址},
-      {19, RuleField::章节内容右侧},
-      {2, RuleField::作者正则表达式},
+      {3, RuleField::kLeftMarker},
+      {6, RuleField::kTitlePattern},  // ends in CR LF: the box keeps it
+      {0, RuleField::kSite},
+      {19, RuleField::kRightMarker},
+      {2, RuleField::kAuthorPattern},
   };
   for (const auto& e : edits) {
     ClickItem(e.rule);
@@ -375,17 +375,17 @@ TEST_F(RuleWindowTest, EachEditRewritesOnlyItsFieldOfTheSelectedRule) {
   }
   // Keystroke by keystroke, and deleting counts too.
   ClickItem(3);
-  TypeAtEnd(RuleField::章节内容左侧, "yz");
-  expected[3].章节内容左侧 += "yz";
+  TypeAtEnd(RuleField::kLeftMarker, "yz");
+  expected[3].leftMarker += "yz";
   ASSERT_EQ(FileBytes(), FileOf(expected));
-  QTest::keyClick(rw_->FieldBox(RuleField::章节内容左侧), Qt::Key_Backspace);
-  expected[3].章节内容左侧.pop_back();
+  QTest::keyClick(rw_->FieldBox(RuleField::kLeftMarker), Qt::Key_Backspace);
+  expected[3].leftMarker.pop_back();
   ASSERT_EQ(FileBytes(), FileOf(expected));
 
   // The main window's check box writes the flag of the shown rule, on the user's click only.
   ClickCapture();
   EXPECT_TRUE(Capture()->isChecked());
-  expected[3].页面抓取 = TrueText();
+  expected[3].pageCapture = TrueText();
   ASSERT_EQ(FileBytes(), FileOf(expected));
   ClickItem(7);  // 2345小说（仅测试）: shown checked, nothing written
   EXPECT_TRUE(Capture()->isChecked());
@@ -393,7 +393,7 @@ TEST_F(RuleWindowTest, EachEditRewritesOnlyItsFieldOfTheSelectedRule) {
   ClickItem(3);
   EXPECT_TRUE(Capture()->isChecked());
   ClickCapture();
-  expected[3].页面抓取 = FalseText();
+  expected[3].pageCapture = FalseText();
   ASSERT_EQ(FileBytes(), FileOf(expected));
 }
 
@@ -435,17 +435,17 @@ TEST_F(RuleWindowTest, AdditionWaitsWithItsNameAndGoesBackOnNo) {
   rw_->AddButton()->click();
   ASSERT_EQ(List()->count(), 21);
   EXPECT_EQ(ItemText(20), G("新规则\tB"));
-  EXPECT_EQ(List()->item(20)->data(RualWin::kItemValueRole).toInt(), 2);
+  EXPECT_EQ(List()->item(20)->data(RuleWindow::kItemValueRole).toInt(), 2);
   EXPECT_EQ(rw_->SelectedIndex(), 20);
   ExpectAdditionWaiting();
   // The boxes keep the rule shown before, less its 网址.
-  EXPECT_EQ(Box(RuleField::网址), Text());
-  EXPECT_EQ(Box(RuleField::章节内容左侧), TextDecode(Defaults()[2].章节内容左侧));
+  EXPECT_EQ(Box(RuleField::kSite), Text());
+  EXPECT_EQ(Box(RuleField::kLeftMarker), TextDecode(Defaults()[2].leftMarker));
   EXPECT_EQ(FileBytes(), DefaultRuleFileBytes());
 
   // Edits while the name waits reach no rule.
-  TypeAtEnd(RuleField::网址, "http://new.example/");
-  TypeAtEnd(RuleField::章节内容右侧, "q");
+  TypeAtEnd(RuleField::kSite, "http://new.example/");
+  TypeAtEnd(RuleField::kRightMarker, "q");
   ClickCapture();
   EXPECT_EQ(FileBytes(), DefaultRuleFileBytes());
 
@@ -491,8 +491,8 @@ TEST_F(RuleWindowTest, AdditionConfirmedWithYesEndsTheFileWithTheNewRule) {
   ClickItem(4);
   AnswerInputs({U("新规则")});
   rw_->AddButton()->click();
-  TypeAtEnd(RuleField::网址, "http://new.example/");
-  TypeAtEnd(RuleField::章节内容左侧, "<p>");
+  TypeAtEnd(RuleField::kSite, "http://new.example/");
+  TypeAtEnd(RuleField::kLeftMarker, "<p>");
   ClickCapture();
   AnswerNotices({QMessageBox::Yes});
   rw_->AddButton()->click();
@@ -503,15 +503,15 @@ TEST_F(RuleWindowTest, AdditionConfirmedWithYesEndsTheFileWithTheNewRule) {
   std::vector<SiteRule> expected = Defaults();
   SiteRule added = expected[4];
   added.ruleName = G("新规则");
-  added.网址 = "http://new.example/";
-  added.章节内容左侧 += "&lt;p&gt;";
-  added.页面抓取 = TrueText();
+  added.site = "http://new.example/";
+  added.leftMarker += "&lt;p&gt;";
+  added.pageCapture = TrueText();
   expected.push_back(added);
   ASSERT_EQ(FileBytes(), FileOf(expected));
 
   // The new rule is now the selected rule: edits go to it.
-  TypeAtEnd(RuleField::章节内容右侧, "x");
-  expected[20].章节内容右侧 += "x";
+  TypeAtEnd(RuleField::kRightMarker, "x");
+  expected[20].rightMarker += "x";
   EXPECT_EQ(FileBytes(), FileOf(expected));
 }
 
@@ -696,7 +696,7 @@ TEST_F(RuleWindowTest, TheWindowFollowsEveryMoveAndResizeOfTheMainWindow) {
 
 TEST_F(RuleWindowTest, TheRuleWindowGoesJustBeforeTheMainWindow) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  QPointer<RualWin> window(rw_);
+  QPointer<RuleWindow> window(rw_);
   main_->close();
   EXPECT_TRUE(window.isNull());
   EXPECT_EQ(RuleWindowOf(*main_), nullptr);
@@ -704,7 +704,7 @@ TEST_F(RuleWindowTest, TheRuleWindowGoesJustBeforeTheMainWindow) {
 
 TEST_F(RuleWindowTest, ClosingTheMainWindowDuringAQuestionEndsTheQuestionFirst) {
   ASSERT_NO_FATAL_FAILURE(Open());
-  QPointer<RualWin> window(rw_);
+  QPointer<RuleWindow> window(rw_);
   ClickItem(4);
   SetNoticeObserver([&](QMessageBox* box) {
     main_->close();
@@ -747,7 +747,7 @@ TEST_F(RuleWindowTest, TheAddressSelectsTheRuleOfItsHost) {
   }
   // Edits in the window are seen by the next lookup: no cache.
   ClickItem(0);
-  auto* site = qobject_cast<QLineEdit*>(rw_->FieldBox(RuleField::网址));
+  auto* site = qobject_cast<QLineEdit*>(rw_->FieldBox(RuleField::kSite));
   site->selectAll();
   QTest::keyClicks(site, QStringLiteral("http://changed.example/"));
   Address()->setText(U("http://changed.example/1/"));
@@ -784,7 +784,7 @@ TEST_F(RuleWindowTest, AnUnreadableRuleFileListsNothingAndFindsNothing) {
   EXPECT_EQ(List()->count(), 0);
   EXPECT_EQ(StatusText(), G("未找到此网站的下载规则，请自行增加规则"));
   for (RuleField f : kBoxFields) EXPECT_EQ(Box(f), Text());
-  TypeAtEnd(RuleField::章节内容左侧, "x");
+  TypeAtEnd(RuleField::kLeftMarker, "x");
   EXPECT_EQ(FileBytes(), unreadable);
 }
 
@@ -811,11 +811,11 @@ TEST_F(RuleWindowTest, ALookupDuringAnAdditionKeepsTheNewRuleBeingTyped) {
   ClickItem(2);
   AnswerInputs({U("新规则")});
   rw_->AddButton()->click();
-  TypeAtEnd(RuleField::网址, "http://new.example/");
+  TypeAtEnd(RuleField::kSite, "http://new.example/");
   Address()->setText(U("http://www.fqxsw.com/1/"));
   EXPECT_EQ(StatusText(), G("已找到此网站的下载规则，可直接点击下载"));
   EXPECT_EQ(rw_->SelectedIndex(), 20);
-  EXPECT_EQ(Box(RuleField::网址), Text("http://new.example/"));
+  EXPECT_EQ(Box(RuleField::kSite), Text("http://new.example/"));
   ExpectAdditionWaiting();
   EXPECT_EQ(FileBytes(), DefaultRuleFileBytes());
 }

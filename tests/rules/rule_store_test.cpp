@@ -121,27 +121,27 @@ TEST_F(RuleStoreTest, DefaultFileLoadsAndSavesByteForByte) {
 
   // A field changed and changed back: every byte as before.
   const RuleReading r = store_.ReadRule(3);
-  store_.WriteRule(3, {.章节内容左侧 = "x"});
+  store_.WriteRule(3, {.leftMarker = "x"});
   EXPECT_NE(Bytes(), DefaultRuleFileBytes());
-  store_.WriteRule(3, {.章节内容左侧 = r.章节内容左侧});
+  store_.WriteRule(3, {.leftMarker = r.leftMarker});
   EXPECT_EQ(Bytes(), DefaultRuleFileBytes());
 }
 
 TEST_F(RuleStoreTest, DefaultPatternsKeepTheirLineEndBytes) {
   store_.EnsureFile();
   for (int round = 0; round < 2; ++round) {
-    const Text wudu = store_.ReadRule(7, {RuleField::小说名正则表达式}).小说名正则表达式;
+    const Text wudu = store_.ReadRule(7, {RuleField::kTitlePattern}).titlePattern;
     EXPECT_EQ(wudu, "<h1>(.*?)</h1>\r\n");
-    const Text ziyou = store_.ReadRule(9, {RuleField::小说名正则表达式}).小说名正则表达式;
+    const Text ziyou = store_.ReadRule(9, {RuleField::kTitlePattern}).titlePattern;
     EXPECT_EQ(ziyou, "<h1>(.*?)</h1>\r");
-    store_.WriteRule(1, {.网址 = "http://other/"});  // a save of something else keeps them
+    store_.WriteRule(1, {.site = "http://other/"});  // a save of something else keeps them
   }
 }
 
 TEST_F(RuleStoreTest, OnlyTheTestRuleUsesPageCapture) {
   store_.EnsureFile();
   for (int p = 1; p <= 20; ++p) {
-    EXPECT_EQ(store_.ReadRule(p, {RuleField::页面抓取}).页面抓取, p == 8) << p;
+    EXPECT_EQ(store_.ReadRule(p, {RuleField::kPageCapture}).pageCapture, p == 8) << p;
   }
 }
 
@@ -155,15 +155,15 @@ TEST_F(RuleStoreTest, DefaultRulesDecodeToTheirPatterns) {
   }
   store_.EnsureFile();
   const RuleReading qingdou = store_.ReadRule(2);
-  EXPECT_EQ(qingdou.小说名正则表达式, "var b_tit='(.*?)',b_id");
-  EXPECT_EQ(qingdou.作者正则表达式, G("作者：<span><a href=\"/search.php\\?q=(.*?)( |\")"));
-  EXPECT_EQ(store_.ReadRule(3).章节列表正则表达式, "<td><a href=\\W(.*?)\\W>(.*?)</a></td>");
+  EXPECT_EQ(qingdou.titlePattern, "var b_tit='(.*?)',b_id");
+  EXPECT_EQ(qingdou.authorPattern, G("作者：<span><a href=\"/search.php\\?q=(.*?)( |\")"));
+  EXPECT_EQ(store_.ReadRule(3).listPattern, "<td><a href=\\W(.*?)\\W>(.*?)</a></td>");
   const RuleReading zw52 = store_.ReadRule(11);
-  EXPECT_EQ(zw52.章节列表正则表达式,
+  EXPECT_EQ(zw52.listPattern,
             "<li style=.*?><a.*?href=['\"](.*?)[\"'].*?>(.*?)</a>.*?<a.*?href=['\"](.*?)['\"]"
             ".*?>(.*?)</a>\\s*?</li>");
-  EXPECT_EQ(store_.ReadRule(8).章节内容左侧, G("正在玩命为您加载中，请稍后！"));
-  EXPECT_EQ(store_.ReadRule(20).作者正则表达式, G("作者[:：]\\s*?(\\S+?)\\s"));
+  EXPECT_EQ(store_.ReadRule(8).leftMarker, G("正在玩命为您加载中，请稍后！"));
+  EXPECT_EQ(store_.ReadRule(20).authorPattern, G("作者[:：]\\s*?(\\S+?)\\s"));
 }
 
 TEST_F(RuleStoreTest, EveryDefaultSiteIsFoundByItsOwnAddress) {
@@ -171,7 +171,7 @@ TEST_F(RuleStoreTest, EveryDefaultSiteIsFoundByItsOwnAddress) {
   const std::vector<Text> hosts = store_.RuleHosts();
   ASSERT_EQ(hosts.size(), 20u);
   for (int i = 0; i < 20; ++i) {
-    const Text address = store_.ReadRule(i + 1, {RuleField::网址}).网址;
+    const Text address = store_.ReadRule(i + 1, {RuleField::kSite}).site;
     EXPECT_TRUE(address.starts_with("http://") && address.ends_with("/")) << address;
     EXPECT_EQ(hosts[i], HostOfAddress(address));
     EXPECT_EQ(FindRuleIndex(HostOfAddress(address + "book/1/"), {}, store_), i) << address;
@@ -184,39 +184,39 @@ TEST_F(RuleStoreTest, ReadRuleGivesOnlyTheWantedFields) {
             "作者正则表达式=\"a\" 章节内容左侧=\"&lt;L\" 章节内容右侧=\"R&gt;\" 页面抓取=\"真\"/>"),
        Line("<乙 网址=\"v\"/>")}));
   RuleReading into;
-  into.作者正则表达式 = "kept";
-  store_.ReadRule(1, {RuleField::网址, RuleField::章节内容左侧, RuleField::页面抓取}, into);
-  EXPECT_EQ(into.网址, "u");
-  EXPECT_EQ(into.章节内容左侧, "<L");
-  EXPECT_TRUE(into.页面抓取);
-  EXPECT_EQ(into.作者正则表达式, "kept");
-  EXPECT_EQ(into.章节列表正则表达式, "");
+  into.authorPattern = "kept";
+  store_.ReadRule(1, {RuleField::kSite, RuleField::kLeftMarker, RuleField::kPageCapture}, into);
+  EXPECT_EQ(into.site, "u");
+  EXPECT_EQ(into.leftMarker, "<L");
+  EXPECT_TRUE(into.pageCapture);
+  EXPECT_EQ(into.authorPattern, "kept");
+  EXPECT_EQ(into.listPattern, "");
 
   const RuleReading all = store_.ReadRule(1);
-  EXPECT_EQ(all.章节列表正则表达式, "l");
-  EXPECT_EQ(all.小说名正则表达式, "t");
-  EXPECT_EQ(all.作者正则表达式, "a");
-  EXPECT_EQ(all.章节内容右侧, "R>");
+  EXPECT_EQ(all.listPattern, "l");
+  EXPECT_EQ(all.titlePattern, "t");
+  EXPECT_EQ(all.authorPattern, "a");
+  EXPECT_EQ(all.rightMarker, "R>");
 
   // Missing attributes read empty and false; so does a rule that does not exist.
   const RuleReading partial = store_.ReadRule(2);
-  EXPECT_EQ(partial.网址, "v");
-  EXPECT_EQ(partial.章节内容右侧, "");
-  EXPECT_FALSE(partial.页面抓取);
+  EXPECT_EQ(partial.site, "v");
+  EXPECT_EQ(partial.rightMarker, "");
+  EXPECT_FALSE(partial.pageCapture);
   for (int p : {0, -1, 3}) {
     const RuleReading none = store_.ReadRule(p);
-    EXPECT_EQ(none.网址, "") << p;
-    EXPECT_FALSE(none.页面抓取) << p;
+    EXPECT_EQ(none.site, "") << p;
+    EXPECT_FALSE(none.pageCapture) << p;
   }
 }
 
 TEST_F(RuleStoreTest, WriteRuleEncodesAndTouchesNothingElse) {
   store_.EnsureFile();
   const Text before = Bytes();
-  const Text oldLeft = store_.ReadRule(5).章节内容左侧;
+  const Text oldLeft = store_.ReadRule(5).leftMarker;
   const Text value = "<a href=\"x\">'&'</a>";
-  store_.WriteRule(5, {.章节内容左侧 = value});
-  EXPECT_EQ(store_.ReadRule(5).章节内容左侧, value);
+  store_.WriteRule(5, {.leftMarker = value});
+  EXPECT_EQ(store_.ReadRule(5).leftMarker, value);
 
   // The file differs exactly in that value, stored encoded.
   const Text storedOld = TextEncode(oldLeft);
@@ -231,32 +231,32 @@ TEST_F(RuleStoreTest, WriteRuleEncodesAndTouchesNothingElse) {
 
 TEST_F(RuleStoreTest, EmptyValueIsStoredAsTwoQuotes) {
   store_.EnsureFile();
-  store_.WriteRule(2, {.网址 = "", .页面抓取 = G("真")});
+  store_.WriteRule(2, {.site = "", .pageCapture = G("真")});
   EXPECT_NE(Bytes().find(G("<青豆小说 网址=\"\" 章节列表正则表达式=")), std::string::npos);
   const RuleReading r = store_.ReadRule(2);
-  EXPECT_EQ(r.网址, "");
-  EXPECT_TRUE(r.页面抓取);
-  store_.WriteRule(2, {.页面抓取 = G("假")});
-  EXPECT_FALSE(store_.ReadRule(2).页面抓取);
+  EXPECT_EQ(r.site, "");
+  EXPECT_TRUE(r.pageCapture);
+  store_.WriteRule(2, {.pageCapture = G("假")});
+  EXPECT_FALSE(store_.ReadRule(2).pageCapture);
 }
 
 TEST_F(RuleStoreTest, WriteRuleNeverAddsAnAttribute) {
   const Text file = FileOf({Line("<甲 网址=\"u\"/>"), Line("<乙/>")});
   Put(file);
-  store_.WriteRule(1, {.作者正则表达式 = "a", .页面抓取 = G("真")});
-  store_.WriteRule(2, {.网址 = "x"});
+  store_.WriteRule(1, {.authorPattern = "a", .pageCapture = G("真")});
+  store_.WriteRule(2, {.site = "x"});
   EXPECT_EQ(Bytes(), file);
-  EXPECT_EQ(store_.ReadRule(1).作者正则表达式, "");
-  EXPECT_FALSE(store_.ReadRule(1).页面抓取);
+  EXPECT_EQ(store_.ReadRule(1).authorPattern, "");
+  EXPECT_FALSE(store_.ReadRule(1).pageCapture);
 
   // Positions without a rule: nothing changes (the file is still rewritten).
-  for (int p : {0, -1, 3}) store_.WriteRule(p, {.ruleName = "x", .网址 = "y"});
+  for (int p : {0, -1, 3}) store_.WriteRule(p, {.ruleName = "x", .site = "y"});
   EXPECT_EQ(Bytes(), file);
 }
 
 TEST_F(RuleStoreTest, RenameStoresTheEncodedName) {
   Put(FileOf({Line("<甲 网址=\"u\"/>"), Line("<乙 网址=\"v\"/>")}));
-  store_.WriteRule(2, {.ruleName = G("新\t名<1>"), .网址 = "w"});
+  store_.WriteRule(2, {.ruleName = G("新\t名<1>"), .site = "w"});
   EXPECT_EQ(Bytes(), FileOf({Line("<甲 网址=\"u\"/>"), Line("<新\t名&lt;1&gt; 网址=\"w\"/>")}));
   EXPECT_EQ(store_.ListNames(), (std::vector<Text>{G("甲"), G("新\t名<1>")}));
 }
@@ -267,7 +267,7 @@ TEST_F(RuleStoreTest, NamesTheFileCannotHoldAreRefused) {
   // Each would come back as another element, an attribute, markup or an end tag.
   for (const char* name : {"", "a b", "!x", "?x", "/x"}) {
     store_.WriteRule(1, {.ruleName = Text(name)});
-    store_.AddRule(SiteRule{.ruleName = Text(name), .网址 = "n"});
+    store_.AddRule(SiteRule{.ruleName = Text(name), .site = "n"});
     EXPECT_EQ(Bytes(), file) << name;
   }
 }
@@ -275,48 +275,48 @@ TEST_F(RuleStoreTest, NamesTheFileCannotHoldAreRefused) {
 TEST_F(RuleStoreTest, AddRuleAppendsSevenAttributesInOrder) {
   Put(FileOf({Line("<甲 网址=\"u\"/>")}));
   store_.AddRule({.ruleName = G("新规则"),
-                  .网址 = "http://a.b/",
-                  .章节列表正则表达式 = "<li>(.*?)</li>\r\n",
-                  .小说名正则表达式 = "t",
-                  .作者正则表达式 = "",
-                  .章节内容左侧 = "\"",
-                  .章节内容右侧 = "r",
-                  .页面抓取 = G("真")});
+                  .site = "http://a.b/",
+                  .listPattern = "<li>(.*?)</li>\r\n",
+                  .titlePattern = "t",
+                  .authorPattern = "",
+                  .leftMarker = "\"",
+                  .rightMarker = "r",
+                  .pageCapture = G("真")});
   EXPECT_EQ(Bytes(),
             FileOf({Line("<甲 网址=\"u\"/>"),
                     Line("<新规则 网址=\"http://a.b/\" 章节列表正则表达式=\"&lt;li&gt;(.*?)"
                          "&lt;/li&gt;\r\n\" 小说名正则表达式=\"t\" 作者正则表达式=\"\" "
                          "章节内容左侧=\"&quot;\" 章节内容右侧=\"r\" 页面抓取=\"真\"/>")}));
   const RuleReading r = store_.ReadRule(2);
-  EXPECT_EQ(r.章节列表正则表达式, "<li>(.*?)</li>\r\n");
-  EXPECT_TRUE(r.页面抓取);
+  EXPECT_EQ(r.listPattern, "<li>(.*?)</li>\r\n");
+  EXPECT_TRUE(r.pageCapture);
 }
 
 TEST_F(RuleStoreTest, AddRuleUnderATakenNameLeavesTheNewRuleEmpty) {
   store_.EnsureFile();
   const RuleReading earlier = store_.ReadRule(3);
-  store_.AddRule({.ruleName = G("Freexs免费小说网"), .网址 = "http://new/", .页面抓取 = G("真")});
+  store_.AddRule({.ruleName = G("Freexs免费小说网"), .site = "http://new/", .pageCapture = G("真")});
 
   const std::vector<Text> names = store_.ListNames();
   ASSERT_EQ(names.size(), 21u);
   EXPECT_EQ(names[20], G("Freexs免费小说网"));
   EXPECT_TRUE(Bytes().ends_with(G("\r\n\t<Freexs免费小说网/>\r\n</小说站点>")));
   const RuleReading added = store_.ReadRule(21);
-  EXPECT_EQ(added.网址, "");
-  EXPECT_FALSE(added.页面抓取);
+  EXPECT_EQ(added.site, "");
+  EXPECT_FALSE(added.pageCapture);
   const RuleReading after = store_.ReadRule(3);
-  EXPECT_EQ(after.网址, earlier.网址);
-  EXPECT_FALSE(after.页面抓取);
+  EXPECT_EQ(after.site, earlier.site);
+  EXPECT_FALSE(after.pageCapture);
 }
 
 TEST_F(RuleStoreTest, AddRuleFindsNamesWithSlashOrAtSignByExactName) {
   Put(FileOf({Line("<甲 网址=\"u\"/>")}));
-  store_.AddRule({.ruleName = "a/b", .网址 = "http://slash/"});
-  store_.AddRule({.ruleName = "@1", .网址 = "http://at/"});
+  store_.AddRule({.ruleName = "a/b", .site = "http://slash/"});
+  store_.AddRule({.ruleName = "@1", .site = "http://at/"});
   EXPECT_EQ(store_.ListNames(), (std::vector<Text>{G("甲"), "a/b", "@1"}));
-  EXPECT_EQ(store_.ReadRule(2).网址, "http://slash/");
-  EXPECT_EQ(store_.ReadRule(3).网址, "http://at/");
-  EXPECT_EQ(store_.ReadRule(1).网址, "u");
+  EXPECT_EQ(store_.ReadRule(2).site, "http://slash/");
+  EXPECT_EQ(store_.ReadRule(3).site, "http://at/");
+  EXPECT_EQ(store_.ReadRule(1).site, "u");
 }
 
 TEST_F(RuleStoreTest, DeleteRuleByPosition) {
@@ -339,9 +339,9 @@ TEST_F(RuleStoreTest, HandEditedFileIsReadAndWrittenBackInTheWriterForm) {
         "  <乙 网址=\"<![CDATA[x]]>\" 页面抓取/>\n"
         "</小说站点>\n"));
   EXPECT_EQ(store_.ListNames(), (std::vector<Text>{G("甲"), G("乙")}));
-  EXPECT_TRUE(store_.ReadRule(1).页面抓取);
-  EXPECT_FALSE(store_.ReadRule(2).页面抓取);  // a valueless attribute reads "1"
-  EXPECT_EQ(store_.ReadRule(2).网址, "<![CDATA[x]]>");
+  EXPECT_TRUE(store_.ReadRule(1).pageCapture);
+  EXPECT_FALSE(store_.ReadRule(2).pageCapture);  // a valueless attribute reads "1"
+  EXPECT_EQ(store_.ReadRule(2).site, "<![CDATA[x]]>");
   store_.WriteRule(1, {});
   EXPECT_EQ(Bytes(), FileOf({Line("<甲 网址=\"http://A.com/\" 页面抓取=\"真\"/>"),
                              Line("<乙 网址=\"<![CDATA[x]]>\" 页面抓取=\"1\"/>")}));
@@ -359,9 +359,9 @@ TEST_F(RuleStoreTest, UnreadableFileIsNeverChanged) {
     const ino_t inode = Inode();
     store_.EnsureFile();
     EXPECT_TRUE(store_.ListNames().empty());
-    EXPECT_EQ(store_.ReadRule(1).网址, "");
-    store_.WriteRule(1, {.ruleName = "x", .网址 = "y"});
-    store_.AddRule({.ruleName = "n", .网址 = "m"});
+    EXPECT_EQ(store_.ReadRule(1).site, "");
+    store_.WriteRule(1, {.ruleName = "x", .site = "y"});
+    store_.AddRule({.ruleName = "n", .site = "m"});
     EXPECT_FALSE(store_.DeleteRule(1));
     EXPECT_TRUE(store_.RuleHosts().empty());
     EXPECT_EQ(FindRuleIndex("", {}, store_), -1);
@@ -371,8 +371,8 @@ TEST_F(RuleStoreTest, UnreadableFileIsNeverChanged) {
 }
 
 TEST_F(RuleStoreTest, ChangesWithoutAFileCreateNone) {
-  store_.WriteRule(1, {.网址 = "y"});
-  store_.AddRule({.ruleName = "n", .网址 = "m"});
+  store_.WriteRule(1, {.site = "y"});
+  store_.AddRule({.ruleName = "n", .site = "m"});
   EXPECT_FALSE(store_.DeleteRule(1));
   EXPECT_TRUE(store_.ListNames().empty());
   EXPECT_FALSE(std::filesystem::exists(FilePath()));
@@ -410,15 +410,15 @@ TEST_F(RuleStoreTest, FailedSaveKeepsTheOldFile) {
   ASSERT_GT(before.size(), 4096u);
   {
     FileSizeLimit limit(4096);
-    store_.WriteRule(1, {.网址 = "http://changed/"});
+    store_.WriteRule(1, {.site = "http://changed/"});
     store_.DeleteRule(1);
   }
   EXPECT_EQ(Bytes(), before);
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"下载配置.xml"});  // no temporary left
 
   // Without the limit the same change goes through.
-  store_.WriteRule(1, {.网址 = "http://changed/"});
-  EXPECT_EQ(store_.ReadRule(1).网址, "http://changed/");
+  store_.WriteRule(1, {.site = "http://changed/"});
+  EXPECT_EQ(store_.ReadRule(1).site, "http://changed/");
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"下载配置.xml"});
 }
 
@@ -440,7 +440,7 @@ TEST_F(RuleStoreTest, SaveKeepsPermissionsAndFollowsALink) {
   ::chmod(real.c_str(), 0640);
   std::filesystem::create_symlink(real, FilePath());
 
-  store_.WriteRule(1, {.网址 = "v"});
+  store_.WriteRule(1, {.site = "v"});
   EXPECT_TRUE(std::filesystem::is_symlink(FilePath()));
   EXPECT_EQ(ReadBytes(real), FileOf({Line("<甲 网址=\"v\"/>")}));
   struct stat st {};
@@ -499,7 +499,7 @@ TEST_F(FindRuleIndexTest, NestedLookupFromThePumpSeesTheFileAsItIsThen) {
   const std::function<void()> pump = [&] {
     if (changed) return;
     changed = true;
-    store_.WriteRule(1, {.网址 = "http://site.com/"});
+    store_.WriteRule(1, {.site = "http://site.com/"});
     nested = FindRuleIndex("site.com", {}, store_);
   };
   EXPECT_EQ(FindRuleIndex("www.site.com", pump, store_), 0);

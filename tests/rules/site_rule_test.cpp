@@ -62,9 +62,9 @@ TEST(SiteRule, FieldsByNameInFileOrder) {
     EXPECT_EQ(RuleFieldName(kRuleFields[i]), G(names[i]));
     rule.Field(kRuleFields[i]) = std::to_string(i);
   }
-  EXPECT_EQ(rule.网址, "0");
-  EXPECT_EQ(rule.章节内容右侧, "5");
-  EXPECT_EQ(rule.页面抓取, "6");
+  EXPECT_EQ(rule.site, "0");
+  EXPECT_EQ(rule.rightMarker, "5");
+  EXPECT_EQ(rule.pageCapture, "6");
 }
 
 }  // namespace

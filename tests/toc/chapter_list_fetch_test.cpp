@@ -25,8 +25,8 @@ struct Patterns {
 Patterns RulePatterns(std::string_view nameUtf8) {
   for (const SiteRule& r : DefaultRuleSet()) {
     if (TextDecode(r.ruleName) == G(nameUtf8)) {
-      return {TextDecode(r.章节列表正则表达式), TextDecode(r.小说名正则表达式),
-              TextDecode(r.作者正则表达式)};
+      return {TextDecode(r.listPattern), TextDecode(r.titlePattern),
+              TextDecode(r.authorPattern)};
     }
   }
   ADD_FAILURE() << "no default rule " << nameUtf8;

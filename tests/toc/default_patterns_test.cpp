@@ -14,7 +14,7 @@ TEST(DefaultRulePatterns, AllCompile) {
   RegexObject re;
   for (const SiteRule& rule : rules) {
     for (const Text* stored :
-         {&rule.章节列表正则表达式, &rule.小说名正则表达式, &rule.作者正则表达式}) {
+         {&rule.listPattern, &rule.titlePattern, &rule.authorPattern}) {
       EXPECT_TRUE(re.Create(TextDecode(*stored), "<html></html>"))
           << rule.ruleName << ": " << TextDecode(*stored);
     }

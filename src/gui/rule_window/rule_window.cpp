@@ -35,13 +35,13 @@ InputBoxObserver& InputObserver() {
 
 Text ItemBytes(const QListWidgetItem* item) {
   if (item == nullptr) return {};
-  const QByteArray b = item->data(RualWin::kItemBytesRole).toByteArray();
+  const QByteArray b = item->data(RuleWindow::kItemBytesRole).toByteArray();
   return Text(b.constData(), static_cast<size_t>(b.size()));
 }
 
 void SetItemText(QListWidgetItem* item, const Text& text) {
   item->setText(QStringFromGbk(text));
-  item->setData(RualWin::kItemBytesRole,
+  item->setData(RuleWindow::kItemBytesRole,
                 QByteArray(text.data(), static_cast<qsizetype>(text.size())));
 }
 
@@ -51,15 +51,15 @@ bool AcceptableName(const Text& name) { return IsStorableRuleName(TextEncode(nam
 
 std::optional<Text>& ChangeField(RuleChange& change, RuleField field) {
   switch (field) {
-    case RuleField::网址: return change.网址;
-    case RuleField::章节列表正则表达式: return change.章节列表正则表达式;
-    case RuleField::小说名正则表达式: return change.小说名正则表达式;
-    case RuleField::作者正则表达式: return change.作者正则表达式;
-    case RuleField::章节内容左侧: return change.章节内容左侧;
-    case RuleField::章节内容右侧: return change.章节内容右侧;
-    case RuleField::页面抓取: break;
+    case RuleField::kSite: return change.site;
+    case RuleField::kListPattern: return change.listPattern;
+    case RuleField::kTitlePattern: return change.titlePattern;
+    case RuleField::kAuthorPattern: return change.authorPattern;
+    case RuleField::kLeftMarker: return change.leftMarker;
+    case RuleField::kRightMarker: return change.rightMarker;
+    case RuleField::kPageCapture: break;
   }
-  return change.页面抓取;
+  return change.pageCapture;
 }
 
 // The caption label of a box: at its place, reaching to the box, as its buddy and its name.
@@ -80,9 +80,9 @@ QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view c
 }  // namespace
 
 // Counts the handlers running in the window, so that destroying it waits for them to return.
-class RualWin::Busy {
+class RuleWindow::Busy {
  public:
-  explicit Busy(RualWin* w) : w_(w) { ++w_->busy_; }
+  explicit Busy(RuleWindow* w) : w_(w) { ++w_->busy_; }
   ~Busy() {
     if (--w_->busy_ == 0 && w_->destroyWanted_) w_->deleteLater();
   }
@@ -90,10 +90,11 @@ class RualWin::Busy {
   Busy& operator=(const Busy&) = delete;
 
  private:
-  RualWin* w_;
+  RuleWindow* w_;
 };
 
-RualWin::RualWin(QtControls* controls, RuleStore store) : QWidget(nullptr), store_(std::move(store)) {
+RuleWindow::RuleWindow(QtControls* controls, RuleStore store)
+    : QWidget(nullptr), store_(std::move(store)) {
   setObjectName(QStringLiteral("RualWin"));
   setAttribute(Qt::WA_QuitOnClose, false);
   SetWidgetText(this, G("规则设置"));
@@ -109,9 +110,9 @@ RualWin::RualWin(QtControls* controls, RuleStore store) : QWidget(nullptr), stor
   }
 }
 
-RualWin::~RualWin() { DetachMainWindow(); }
+RuleWindow::~RuleWindow() { DetachMainWindow(); }
 
-void RualWin::Build() {
+void RuleWindow::Build() {
   setFixedSize(405, 301);
 
   list_ = new QListWidget(this);
@@ -175,20 +176,20 @@ void RualWin::Build() {
   }
 }
 
-QWidget* RualWin::FieldBox(RuleField field) const {
+QWidget* RuleWindow::FieldBox(RuleField field) const {
   switch (field) {
-    case RuleField::网址: return siteBox_;
-    case RuleField::章节列表正则表达式: return listPatternBox_;
-    case RuleField::小说名正则表达式: return titlePatternBox_;
-    case RuleField::作者正则表达式: return authorPatternBox_;
-    case RuleField::章节内容左侧: return leftMarkerBox_;
-    case RuleField::章节内容右侧: return rightMarkerBox_;
-    case RuleField::页面抓取: break;
+    case RuleField::kSite: return siteBox_;
+    case RuleField::kListPattern: return listPatternBox_;
+    case RuleField::kTitlePattern: return titlePatternBox_;
+    case RuleField::kAuthorPattern: return authorPatternBox_;
+    case RuleField::kLeftMarker: return leftMarkerBox_;
+    case RuleField::kRightMarker: return rightMarkerBox_;
+    case RuleField::kPageCapture: break;
   }
   return nullptr;
 }
 
-void RualWin::AttachMainWindow(const MainWindowParts& parts) {
+void RuleWindow::AttachMainWindow(const MainWindowParts& parts) {
   DetachMainWindow();
   main_ = parts.window;
   addressBox_ = parts.addressBox;
@@ -202,7 +203,7 @@ void RualWin::AttachMainWindow(const MainWindowParts& parts) {
   }
 }
 
-void RualWin::DetachMainWindow() {
+void RuleWindow::DetachMainWindow() {
   disconnect(captureConnection_);
   main_ = nullptr;
   addressBox_ = nullptr;
@@ -211,30 +212,30 @@ void RualWin::DetachMainWindow() {
   ruleButton_ = nullptr;
 }
 
-void RualWin::closeEvent(QCloseEvent* event) { event->ignore(); }
+void RuleWindow::closeEvent(QCloseEvent* event) { event->ignore(); }
 
-void RualWin::PlaceRuleWindow() {
+void RuleWindow::PlaceRuleWindow() {
   if (!main_) return;
   const QRect m = main_->frameGeometry();
   // move() places a window's frame, so both sides are outer rectangles.
   move(m.x() + m.width() + 5, m.y() + 40);
 }
 
-void RualWin::RaiseRuleWindow() {
+void RuleWindow::RaiseRuleWindow() {
   if (isVisible()) raise();
 }
 
-void RualWin::ToggleRuleWindow() {
+void RuleWindow::ToggleRuleWindow() {
   setVisible(!isVisible());
   if (ruleButton_) SetWidgetText(ruleButton_, G(isVisible() ? "<<<<规则设定" : "规则设定>>>>"));
 }
 
-int RualWin::SelectedIndex() const {
+int RuleWindow::SelectedIndex() const {
   const QList<QListWidgetItem*> selected = list_->selectedItems();
   return selected.isEmpty() ? -1 : list_->row(selected.front());
 }
 
-void RualWin::SelectItem(int i) {
+void RuleWindow::SelectItem(int i) {
   const QSignalBlocker block(list_);
   if (i >= 0 && i < list_->count()) {
     list_->setCurrentRow(i, QItemSelectionModel::ClearAndSelect);
@@ -244,7 +245,7 @@ void RualWin::SelectItem(int i) {
   }
 }
 
-void RualWin::FillRuleList() {
+void RuleWindow::FillRuleList() {
   Busy busy(this);
   {
     const QSignalBlocker block(list_);
@@ -264,20 +265,20 @@ void RualWin::FillRuleList() {
   ShowSelectedRule();
 }
 
-void RualWin::ShowSelectedRule() {
+void RuleWindow::ShowSelectedRule() {
   Busy busy(this);
   const RuleReading rule = store_.ReadRule(SelectedIndex() + 1);
   // Each set writes its field back to the selected rule: the same bytes, so nothing changes.
-  SetWidgetText(siteBox_, rule.网址);
-  SetWidgetText(listPatternBox_, rule.章节列表正则表达式);
-  SetWidgetText(titlePatternBox_, rule.小说名正则表达式);
-  SetWidgetText(authorPatternBox_, rule.作者正则表达式);
-  SetWidgetText(leftMarkerBox_, rule.章节内容左侧);
-  SetWidgetText(rightMarkerBox_, rule.章节内容右侧);
-  if (captureCheck_) captureCheck_->setChecked(rule.页面抓取);
+  SetWidgetText(siteBox_, rule.site);
+  SetWidgetText(listPatternBox_, rule.listPattern);
+  SetWidgetText(titlePatternBox_, rule.titlePattern);
+  SetWidgetText(authorPatternBox_, rule.authorPattern);
+  SetWidgetText(leftMarkerBox_, rule.leftMarker);
+  SetWidgetText(rightMarkerBox_, rule.rightMarker);
+  if (captureCheck_) captureCheck_->setChecked(rule.pageCapture);
 }
 
-void RualWin::SaveFieldEdit(RuleField field) {
+void RuleWindow::SaveFieldEdit(RuleField field) {
   // A new name waiting for confirmation has no rule in the file: its edits go nowhere.
   if (adding_) return;
   const int position = SelectedIndex() + 1;
@@ -287,20 +288,20 @@ void RualWin::SaveFieldEdit(RuleField field) {
   store_.WriteRule(position, change);
 }
 
-void RualWin::SavePageCaptureFlag() {
+void RuleWindow::SavePageCaptureFlag() {
   if (adding_ || !captureCheck_) return;
   const int position = SelectedIndex() + 1;
   if (position <= 0) return;
   RuleChange change;
-  change.页面抓取 = captureCheck_->isChecked() ? TrueText() : FalseText();
+  change.pageCapture = captureCheck_->isChecked() ? TrueText() : FalseText();
   store_.WriteRule(position, change);
 }
 
-void RualWin::SetAddCaption(bool confirming) {
+void RuleWindow::SetAddCaption(bool confirming) {
   SetWidgetText(addButton_, G(confirming ? "确认增加" : "增加"));
 }
 
-void RualWin::AddRuleButton() {
+void RuleWindow::AddRuleButton() {
   Busy busy(this);
   auto endAddition = [this] {
     adding_ = false;
@@ -359,16 +360,16 @@ void RualWin::AddRuleButton() {
     SiteRule rule;
     rule.ruleName = ItemBytes(list_->item(last));
     for (RuleField f : kRuleFields) {
-      if (f != RuleField::页面抓取) rule.Field(f) = WidgetText(FieldBox(f));
+      if (f != RuleField::kPageCapture) rule.Field(f) = WidgetText(FieldBox(f));
     }
-    rule.页面抓取 = captureCheck_ && captureCheck_->isChecked() ? TrueText() : FalseText();
+    rule.pageCapture = captureCheck_ && captureCheck_->isChecked() ? TrueText() : FalseText();
     store_.AddRule(rule);
     endAddition();
   }
   // Cancel, the time-out or a notice that did not show: the addition stays under way.
 }
 
-void RualWin::RenameRuleButton() {
+void RuleWindow::RenameRuleButton() {
   Busy busy(this);
   list_->setEnabled(false);
   addButton_->setEnabled(false);
@@ -397,7 +398,7 @@ void RualWin::RenameRuleButton() {
   deleteButton_->setEnabled(true);
 }
 
-void RualWin::DeleteRuleButton() {
+void RuleWindow::DeleteRuleButton() {
   Busy busy(this);
   if (list_->count() == 1) {
     TimedNotice(G("删除提示"), G("老大,要不要这么狠?留条活命吧!"), 3000, kStyleError);
@@ -416,7 +417,7 @@ void RualWin::DeleteRuleButton() {
   }
 }
 
-void RualWin::LookUpRuleForAddress() {
+void RuleWindow::LookUpRuleForAddress() {
   Busy busy(this);
   const unsigned generation = ++lookupGeneration_;
   const Text host = HostOfAddress(addressBox_ ? WidgetText(addressBox_) : Text());
@@ -435,7 +436,8 @@ void RualWin::LookUpRuleForAddress() {
   }
 }
 
-bool RualWin::AskText(const Text& prompt, const Text& title, const Text& initial, Text& entered) {
+bool RuleWindow::AskText(const Text& prompt, const Text& title, const Text& initial,
+                         Text& entered) {
   QInputDialog dialog(this);
   dialog.setInputMode(QInputDialog::TextInput);
   dialog.setWindowTitle(CaptionFromGbk(title));
@@ -451,14 +453,14 @@ bool RualWin::AskText(const Text& prompt, const Text& title, const Text& initial
   return true;
 }
 
-RualWin* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts) {
-  auto* window = new RualWin(controls);
+RuleWindow* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts) {
+  auto* window = new RuleWindow(controls);
   window->AttachMainWindow(parts);
   window->PlaceRuleWindow();
   return window;
 }
 
-void DestroyRuleWindow(RualWin* window) {
+void DestroyRuleWindow(RuleWindow* window) {
   if (window == nullptr) return;
   window->DetachMainWindow();
   if (window->busy_ > 0) {

@@ -11,11 +11,8 @@
 
 #include <functional>
 
-// moc cannot read the rule headers' Chinese identifiers; it needs nothing from them.
-#ifndef Q_MOC_RUN
 #include "rules/rule_store.h"
 #include "rules/site_rule.h"
-#endif
 
 class QAbstractButton;
 class QInputDialog;
@@ -38,7 +35,7 @@ struct MainWindowParts {
   QAbstractButton* ruleButton = nullptr;    // 按钮_选择规则
 };
 
-class RualWin : public QWidget {
+class RuleWindow : public QWidget {
   Q_OBJECT
 
  public:
@@ -48,8 +45,8 @@ class RualWin : public QWidget {
 
   // The window, hidden, with no parent. Its six boxes and the window itself are registered
   // with `controls` (may be null) under their roles.
-  explicit RualWin(QtControls* controls = nullptr, RuleStore store = RuleStore());
-  ~RualWin() override;
+  explicit RuleWindow(QtControls* controls = nullptr, RuleStore store = RuleStore());
+  ~RuleWindow() override;
 
   // The main window's parts that the placement, the lookup, the page-capture flag and the
   // toggle use; the clicks of 选择框_页面抓取 run SavePageCaptureFlag from now on.
@@ -95,7 +92,7 @@ class RualWin : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  friend void DestroyRuleWindow(RualWin* window);
+  friend void DestroyRuleWindow(RuleWindow* window);
   class Busy;
 
   void Build();
@@ -133,12 +130,12 @@ class RualWin : public QWidget {
 };
 
 // Creates the rule window hidden (modeless, no parent) and places it beside the main window.
-RualWin* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts);
+RuleWindow* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts);
 
 // Destroys the window; one of its handlers still running (a notice or the input box open, a
 // lookup pumping events) finishes first with the window hidden and detached from the main
 // window, and the window goes when it returns.
-void DestroyRuleWindow(RualWin* window);
+void DestroyRuleWindow(RuleWindow* window);
 
 // Called on the window thread with every input box of the rule window as soon as it shows
 // (tests answer input boxes through it). An empty observer removes it.

@@ -8,8 +8,8 @@
 
 namespace qv {
 
-RualWin* RuleWindowOf(MainWindow& mainWindow) {
-  return qobject_cast<RualWin*>(mainWindow.controls().Widget(Ctl::RuleWindow));
+RuleWindow* RuleWindowOf(MainWindow& mainWindow) {
+  return qobject_cast<RuleWindow*>(mainWindow.controls().Widget(Ctl::RuleWindow));
 }
 
 void AttachRuleWindow(MainWindowHooks& hooks) {
@@ -22,18 +22,18 @@ void AttachRuleWindow(MainWindowHooks& hooks) {
     parts.ruleButton = m.Find<QAbstractButton>("按钮_选择规则");
     LoadRuleWindow(&m.controls(), parts);
   };
-  auto with = [](void (RualWin::*step)()) {
+  auto with = [](void (RuleWindow::*step)()) {
     return [step](MainWindow& m) {
-      if (RualWin* w = RuleWindowOf(m)) (w->*step)();
+      if (RuleWindow* w = RuleWindowOf(m)) (w->*step)();
     };
   };
-  hooks.fillRuleList = with(&RualWin::FillRuleList);
-  hooks.lookUpAddress = with(&RualWin::LookUpRuleForAddress);
-  hooks.placeRuleWindow = with(&RualWin::PlaceRuleWindow);
-  hooks.raiseRuleWindow = with(&RualWin::RaiseRuleWindow);
-  hooks.toggleRuleWindow = with(&RualWin::ToggleRuleWindow);
+  hooks.fillRuleList = with(&RuleWindow::FillRuleList);
+  hooks.lookUpAddress = with(&RuleWindow::LookUpRuleForAddress);
+  hooks.placeRuleWindow = with(&RuleWindow::PlaceRuleWindow);
+  hooks.raiseRuleWindow = with(&RuleWindow::RaiseRuleWindow);
+  hooks.toggleRuleWindow = with(&RuleWindow::ToggleRuleWindow);
   hooks.destroyRuleWindow = [](MainWindow& m) {
-    RualWin* w = RuleWindowOf(m);
+    RuleWindow* w = RuleWindowOf(m);
     // From here on nothing reaches the rule window or its boxes through the main window.
     for (Ctl role : {Ctl::RuleWindow, Ctl::SiteBox, Ctl::ListPatternBox, Ctl::TitlePatternBox,
                      Ctl::AuthorPatternBox, Ctl::LeftMarkerBox, Ctl::RightMarkerBox}) {

@@ -5,7 +5,7 @@ namespace qv {
 
 struct MainWindowHooks;
 class MainWindow;
-class RualWin;
+class RuleWindow;
 
 // Fills the rule window's steps of `hooks`: created (load hidden beside the main window, fill
 // the rule list, look up the rule of the initial address), every text change of
@@ -15,6 +15,6 @@ void AttachRuleWindow(MainWindowHooks& hooks);
 
 // The rule window of a main window built with those hooks (null before it is loaded and once
 // it is destroyed).
-RualWin* RuleWindowOf(MainWindow& mainWindow);
+RuleWindow* RuleWindowOf(MainWindow& mainWindow);
 
 }  // namespace qv
