@@ -52,7 +52,8 @@ inline std::vector<Step> RunToolSteps(qv::ChapterTable& table, qv::Controls& con
   controls.SetText(qv::Ctl::LastRowBox, "9999999");
   timed("interval highlight (2)", (rows + 1) / 2, [&] { tools.HighlightAtInterval(); });
   const int highlighted = static_cast<int>(table.HighlightedRows().size());
-  timed("delete highlighted", rows, [&] { tools.ActOnHighlightedRows(2); });
+  timed("delete highlighted", rows,
+        [&] { tools.ActOnHighlightedRows(qv::HighlightedRowsAction::kDelete); });
   const int left = table.RowCount();
   tools.HighlightAtInterval();
   answerMoveBox();

@@ -135,7 +135,7 @@ void ThreadPool::WorkerLoop(Core& core, Run& run, int argument) {
     const std::optional<Packet> packet = run.port.Take(limit);
     // Every return from the queue passes the gate: with a packet, at a time-out or a failure.
     run.pauseGate.Wait(kWaitForever);
-    if (run.accepting.load() != 1 || !packet || packet->routine == ThreadPool::kExitRoutine) {
+    if (run.accepting.load() != 1 || !packet || packet->routine == ThreadPool::kEndWorkerMark) {
       break;
     }
     // Busy first, so that busy + queued never drops to 0 while the task is between the two.
@@ -296,7 +296,7 @@ bool ThreadPool::Stop(std::optional<int32_t> mode, std::optional<int32_t> timeou
   Pump(pump);
 
   // One exit packet per worker, and one more for a worker that registers late.
-  const Packet exitPacket{kExitRoutine, -1, -1};
+  const Packet exitPacket{kEndWorkerMark, -1, -1};
   run->port.Post(exitPacket);
   const int32_t workers = run->threadCount.load();
   for (int32_t i = 1; i <= workers; ++i) {
@@ -332,13 +332,13 @@ bool ThreadPool::WaitUnpaused(std::optional<int32_t> timeoutMs) {
 
 bool ThreadPool::Submit(TaskRoutine routine, std::optional<int32_t> value1,
                         std::optional<int32_t> value2) {
-  return SubmitAddress(reinterpret_cast<std::uintptr_t>(routine), value1, value2);
+  return SubmitRoutineAddress(reinterpret_cast<std::uintptr_t>(routine), value1, value2);
 }
 
-bool ThreadPool::SubmitAddress(std::uintptr_t routineAddress, std::optional<int32_t> value1,
+bool ThreadPool::SubmitRoutineAddress(std::uintptr_t routineAddress, std::optional<int32_t> value1,
                                std::optional<int32_t> value2) {
   // The exit value would end a worker and leave the task counted as queued for good.
-  if (routineAddress == 0 || routineAddress == kExitRoutine) return false;
+  if (routineAddress == 0 || routineAddress == kEndWorkerMark) return false;
   const std::shared_ptr<Run> run = core_->RunningRun();
   if (!run) return false;
   run->queuedCount.fetch_add(1);

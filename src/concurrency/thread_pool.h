@@ -31,8 +31,8 @@ class ThreadPool {
     kFinishNoWait = 3,   // queued tasks still run; returns at once
   };
   // The routine value of the packet that tells a worker to end. It is never called, and
-  // SubmitAddress refuses it.
-  static constexpr std::uintptr_t kExitRoutine = static_cast<std::uintptr_t>(intptr_t{-2});
+  // SubmitRoutineAddress refuses it.
+  static constexpr std::uintptr_t kEndWorkerMark = static_cast<std::uintptr_t>(intptr_t{-2});
 
   ThreadPool();   // Stopped
   ~ThreadPool();  // Destroy()
@@ -68,9 +68,9 @@ class ThreadPool {
   // routine, or when the task could not be queued.
   bool Submit(TaskRoutine routine, std::optional<int32_t> value1 = {},
               std::optional<int32_t> value2 = {});
-  // As Submit, with the routine given as its address value (0 and kExitRoutine are refused).
-  bool SubmitAddress(std::uintptr_t routineAddress, std::optional<int32_t> value1 = {},
-                     std::optional<int32_t> value2 = {});
+  // As Submit, with the routine given as its address value (0 and kEndWorkerMark are refused).
+  bool SubmitRoutineAddress(std::uintptr_t routineAddress, std::optional<int32_t> value1 = {},
+                            std::optional<int32_t> value2 = {});
 
   // True when some task finished within the time (omitted = no limit). False unless Running.
   bool WaitTaskDone(std::optional<int32_t> timeoutMs = {}, const PumpCallback& pump = {});

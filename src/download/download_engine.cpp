@@ -29,7 +29,7 @@ constexpr int kHttpAttempts = 3;
 class WindowThreadCountGuard {
  public:
   WindowThreadCountGuard(SectionLock& lock, Controls& controls) : lock_(lock) {
-    while (!lock_.TryEnter()) controls.Wait(1, 0);
+    while (!lock_.TryEnter()) controls.Wait(1, WaitUnit::kMilliseconds);
   }
   ~WindowThreadCountGuard() { lock_.Leave(); }
   WindowThreadCountGuard(const WindowThreadCountGuard&) = delete;
@@ -59,7 +59,7 @@ DownloadEngine::~DownloadEngine() {
     ThreadPool& pool = DownloadPool();
     if (!pool.IsIdle()) {
       pool.Stop(ThreadPool::kDropNoWait);
-      while (!pool.IsIdle()) controls_.Wait(1, 1);
+      while (!pool.IsIdle()) controls_.Wait(1, WaitUnit::kSeconds);
     }
   }
   if (browser_) browser_->SetLoadFinishedHandler({});
@@ -118,7 +118,7 @@ bool DownloadEngine::StartPool() {
       sawStopped = true;
       continue;
     }
-    controls_.Wait(10, 0);
+    controls_.Wait(10, WaitUnit::kMilliseconds);
   }
   return false;
 }
@@ -172,7 +172,7 @@ void DownloadEngine::StartDownload() {
     }
     // Looked at every 50 ms rather than every second, so the finish step follows the last
     // chapter at once.
-    while (!pool.IsIdle()) controls_.Wait(kPollMs, 0);
+    while (!pool.IsIdle()) controls_.Wait(kPollMs, WaitUnit::kMilliseconds);
   }
 
   if (s.stopRequested == 0) FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
@@ -195,17 +195,17 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
       SetStatus(t.merging);
       if (MergeBook()) {
         SetStatus(t.bookDone);
-        controls_.Notice(t.noticeTitle, t.bookDone, 0, kStyleInfo);
+        controls_.Notice(t.noticeTitle, t.bookDone, 0, NoticeStyle::kInfo);
       } else {
         controls_.SetChecked(Ctl::MergeCheck, false);
         controls_.SetEnabled(Ctl::MergeButton, true);
         SetStatus(t.mergeFailedLabel);
-        controls_.Notice(t.noticeTitle, t.mergeFailedLabel, 0, kStyleError);
+        controls_.Notice(t.noticeTitle, t.mergeFailedLabel, 0, NoticeStyle::kError);
       }
     }
   } else {
     SetStatus(failedText);
-    controls_.Notice(t.noticeTitle, t.chaptersDone, 0, kStyleInfo);
+    controls_.Notice(t.noticeTitle, t.chaptersDone, 0, NoticeStyle::kInfo);
   }
   controls_.SetEnabled(Ctl::MergeCheck, true);
 }
@@ -348,10 +348,10 @@ void DownloadEngine::MergeButtonHandler() {
   controls_.SetEnabled(Ctl::MergeButton, false);
   if (MergeBook()) {
     SetStatus(t.bookDone);
-    controls_.Notice(t.noticeTitle, t.bookDone, 0, kStyleInfo);
+    controls_.Notice(t.noticeTitle, t.bookDone, 0, NoticeStyle::kInfo);
   } else {
     SetStatus(t.mergeFailedLabel);
-    controls_.Notice(t.noticeTitle, t.mergeFailedNotice, 0, kStyleError);
+    controls_.Notice(t.noticeTitle, t.mergeFailedNotice, 0, NoticeStyle::kError);
   }
   controls_.SetEnabled(Ctl::MergeButton, true);
 }

@@ -55,7 +55,7 @@ void StopPoolOnClose(Controls& controls) {
   if (!ProcessObjectsExist()) return;
   ThreadPool& pool = DownloadPool();
   if (pool.IsRunning()) pool.Stop(ThreadPool::kDropNoWait);
-  while (!pool.IsIdle()) controls.Wait(1, 1);
+  while (!pool.IsIdle()) controls.Wait(1, WaitUnit::kSeconds);
 }
 
 }  // namespace qv

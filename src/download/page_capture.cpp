@@ -31,7 +31,7 @@ void DownloadEngine::PageCapture(int rowCount) {
   DownloadState& s = TheDownloadState();
   s.pauseRequested = 0;
   for (int r = 0; r < rowCount; ++r) {
-    while (s.pauseRequested == 1) controls_.Wait(1, 1);
+    while (s.pauseRequested == 1) controls_.Wait(1, WaitUnit::kSeconds);
     if (s.stopRequested == 1) break;
     if (table_.CheckState(r) == 1) CaptureRow(r);
     controls_.Pump();
@@ -62,7 +62,7 @@ bool DownloadEngine::CaptureRow(int row) {
       // Looked at every 50 ms rather than every second, so a page that is ready is taken at
       // once instead of after the rest of a one-second wait.
       while (s.documentReady == 0 && s.stopRequested == 0 && Clock::now() < deadline) {
-        controls_.Wait(kPollMs, 0);
+        controls_.Wait(kPollMs, WaitUnit::kMilliseconds);
       }
       loaded = s.documentReady == 1;
       if (loaded) {

@@ -27,8 +27,10 @@ EngineSession::EngineSession(MainWindow& window)
   OnClick(window, "按钮_全选", [this] { tools_.CheckAllRows(); });
   OnClick(window, "按钮_反选", [this] { tools_.InvertAllRows(); });
   OnClick(window, "按钮_间选", [this] { tools_.HighlightAtInterval(); });
-  OnClick(window, "按钮_取消选择", [this] { tools_.ActOnHighlightedRows(1); });
-  OnClick(window, "按钮_删除选择", [this] { tools_.ActOnHighlightedRows(2); });
+  OnClick(window, "按钮_取消选择",
+          [this] { tools_.ActOnHighlightedRows(HighlightedRowsAction::kFlipChecks); });
+  OnClick(window, "按钮_删除选择",
+          [this] { tools_.ActOnHighlightedRows(HighlightedRowsAction::kDelete); });
   OnClick(window, "按钮_上移", [this] { tools_.MoveHighlightedRows(MoveDirection::Up); });
   OnClick(window, "按钮_下移", [this] { tools_.MoveHighlightedRows(MoveDirection::Down); });
   OnClick(window, "按钮_获取章节标题", [this] { fetch_->Start(); });

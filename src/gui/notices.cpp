@@ -33,30 +33,33 @@ void TellObserver(QMessageBox* box) {
 
 struct ButtonSpec {
   QMessageBox::StandardButton button;
-  int id;
+  NoticeAnswer id;
 };
 
-// The buttons of the platform's button flags (low four bits), in their order on the box.
-std::vector<ButtonSpec> ButtonsOf(int style) {
+int Flags(NoticeStyle style) { return static_cast<int>(style); }
+
+// The buttons of the style's button bits (low four bits), in their order on the box.
+std::vector<ButtonSpec> ButtonsOf(NoticeStyle style) {
   using B = QMessageBox;
-  switch (style & 0xF) {
+  using A = NoticeAnswer;
+  switch (Flags(style) & 0xF) {
     case 1:
-      return {{B::Ok, kNoticeOk}, {B::Cancel, kNoticeCancel}};
+      return {{B::Ok, A::kOk}, {B::Cancel, A::kCancel}};
     case 2:
-      return {{B::Abort, 3}, {B::Retry, 4}, {B::Ignore, 5}};
+      return {{B::Abort, A::kAbort}, {B::Retry, A::kRetry}, {B::Ignore, A::kIgnore}};
     case 3:
-      return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}, {B::Cancel, kNoticeCancel}};
+      return {{B::Yes, A::kYes}, {B::No, A::kNo}, {B::Cancel, A::kCancel}};
     case 4:
-      return {{B::Yes, kNoticeYes}, {B::No, kNoticeNo}};
+      return {{B::Yes, A::kYes}, {B::No, A::kNo}};
     case 5:
-      return {{B::Retry, 4}, {B::Cancel, kNoticeCancel}};
+      return {{B::Retry, A::kRetry}, {B::Cancel, A::kCancel}};
     default:
-      return {{B::Ok, kNoticeOk}};
+      return {{B::Ok, A::kOk}};
   }
 }
 
-QMessageBox::Icon IconOf(int style) {
-  switch (style & 0xF0) {
+QMessageBox::Icon IconOf(NoticeStyle style) {
+  switch (Flags(style) & 0xF0) {
     case 0x10:
       return QMessageBox::Critical;
     case 0x20:
@@ -70,7 +73,7 @@ QMessageBox::Icon IconOf(int style) {
   }
 }
 
-void Configure(QMessageBox& box, const Text& title, const Text& text, int style) {
+void Configure(QMessageBox& box, const Text& title, const Text& text, NoticeStyle style) {
   box.setIcon(IconOf(style));
   box.setWindowTitle(CaptionFromGbk(title));
   box.setTextFormat(Qt::PlainText);  // page texts may hold "<"
@@ -80,22 +83,23 @@ void Configure(QMessageBox& box, const Text& title, const Text& text, int style)
   for (const ButtonSpec& b : buttons) set |= b.button;
   box.setStandardButtons(set);
   // Default button flags (bits 8-11) pick the first, second or third button.
-  const size_t def = std::min<size_t>(static_cast<size_t>((style >> 8) & 0xF), buttons.size() - 1);
+  const size_t def =
+      std::min<size_t>(static_cast<size_t>((Flags(style) >> 8) & 0xF), buttons.size() - 1);
   box.setDefaultButton(buttons[def].button);
 }
 
-// The id of the button that closed the box; 0 when none did.
-int AnswerOf(const QMessageBox& box, int style) {
+// The answer of the button that closed the box; kNotShown when none did.
+NoticeAnswer AnswerOf(const QMessageBox& box, NoticeStyle style) {
   QAbstractButton* clicked = box.clickedButton();
-  if (clicked == nullptr) return 0;
+  if (clicked == nullptr) return NoticeAnswer::kNotShown;
   const QMessageBox::StandardButton which = box.standardButton(clicked);
   for (const ButtonSpec& b : ButtonsOf(style)) {
     if (b.button == which) return b.id;
   }
-  return 0;
+  return NoticeAnswer::kNotShown;
 }
 
-int NoticeHere(const Text& title, const Text& text, int timeoutMs, int style) {
+NoticeAnswer NoticeHere(const Text& title, const Text& text, int timeoutMs, NoticeStyle style) {
   QWidget* owner = QApplication::activeWindow();
   QMessageBox box(owner);
   Configure(box, title, text, style);
@@ -113,10 +117,11 @@ int NoticeHere(const Text& title, const Text& text, int timeoutMs, int style) {
   }
   QTimer::singleShot(0, &box, [&box] { TellObserver(&box); });
   box.exec();
-  return timedOut ? kNoticeTimedOut : AnswerOf(box, style);
+  return timedOut ? NoticeAnswer::kTimedOut : AnswerOf(box, style);
 }
 
-int NoticeFromOtherThread(const Text& title, const Text& text, int timeoutMs, int style) {
+NoticeAnswer NoticeFromOtherThread(const Text& title, const Text& text, int timeoutMs,
+                                   NoticeStyle style) {
   std::shared_ptr<PendingAnswer> answer = PendingAnswer::Create();
   const bool shown = OnWindowThread(
       [&] {
@@ -136,7 +141,8 @@ int NoticeFromOtherThread(const Text& title, const Text& text, int timeoutMs, in
           timer->start(timeoutMs);
         }
         QObject::connect(box, &QDialog::finished, box, [box, answer, timedOut, style] {
-          answer->Deliver(*timedOut ? kNoticeTimedOut : AnswerOf(*box, style));
+          answer->Deliver(
+              static_cast<int>(*timedOut ? NoticeAnswer::kTimedOut : AnswerOf(*box, style)));
           box->hide();
           box->deleteLater();
         });
@@ -145,25 +151,22 @@ int NoticeFromOtherThread(const Text& title, const Text& text, int timeoutMs, in
         return true;
       },
       false);
-  if (!shown) return 0;
-  return answer->Wait().value_or(0);
+  if (!shown) return NoticeAnswer::kNotShown;
+  return static_cast<NoticeAnswer>(answer->Wait().value_or(0));
 }
 
 }  // namespace
 
-int TimedNotice(const Text& title, const Text& text, int timeoutMs, int style) {
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return 0;
+NoticeAnswer TimedNotice(const Text& title, const Text& text, int timeoutMs, NoticeStyle style) {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    return NoticeAnswer::kNotShown;
+  }
   if (IsWindowThread()) return NoticeHere(title, text, timeoutMs, style);
   return NoticeFromOtherThread(title, text, timeoutMs, style);
 }
 
-bool ResponsiveWait(double count, int unit) {
-  const double perUnit = unit == 0   ? 1.0
-                         : unit == 1 ? 1000.0
-                         : unit == 2 ? 60000.0
-                         : unit == 3 ? 3600000.0
-                                     : static_cast<double>(unit);
-  double totalMs = count * perUnit;
+bool ResponsiveWait(double count, WaitUnit unit) {
+  double totalMs = count * MillisecondsPerUnit(unit);
   if (!(totalMs > 0)) return true;  // also NaN
   totalMs = std::min(totalMs, 1e12);
   using Clock = std::chrono::steady_clock;

@@ -181,7 +181,8 @@ void QtControls::SetEnabled(Ctl c, bool on) {
   });
 }
 
-int QtControls::Notice(const Text& title, const Text& text, int timeoutMs, int style) {
+NoticeAnswer QtControls::Notice(const Text& title, const Text& text, int timeoutMs,
+                                NoticeStyle style) {
   return TimedNotice(title, text, timeoutMs, style);
 }
 
@@ -220,7 +221,7 @@ void QtControls::Pump() {
   lastPump_ = std::chrono::steady_clock::now();
 }
 
-void QtControls::Wait(double count, int unit) { ResponsiveWait(count, unit); }
+void QtControls::Wait(double count, WaitUnit unit) { ResponsiveWait(count, unit); }
 
 void QtControls::OpenWithDesktop(const Text& path) {
   RunOnWindowThread([&] {

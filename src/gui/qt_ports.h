@@ -58,12 +58,13 @@ class QtControls : public Controls {
   void SetChecked(Ctl c, bool on) override;
   bool IsEnabled(Ctl c) override;
   void SetEnabled(Ctl c, bool on) override;
-  int Notice(const Text& title, const Text& text, int timeoutMs, int style) override;
+  NoticeAnswer Notice(const Text& title, const Text& text, int timeoutMs,
+                      NoticeStyle style) override;
   bool InputBox(const Text& prompt, const Text& title, const Text& initial, Text& entered) override;
   // Handles pending events on the window thread, at most once per kPumpInterval: it runs after
   // every row of long loops. Elsewhere nothing.
   void Pump() override;
-  void Wait(double count, int unit) override;
+  void Wait(double count, WaitUnit unit) override;
   void OpenWithDesktop(const Text& path) override;
   void SetProgress(int done, int total) override;
 

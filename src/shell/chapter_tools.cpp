@@ -51,7 +51,7 @@ void SetRowEditToolsEnabled(Controls& controls, bool on) {
 
 void ChapterTools::Notice(const char* utf8Text) {
   static const Text title = Utf8ToGbk(kNoticeTitle);
-  controls.Notice(title, Utf8ToGbk(utf8Text), kNoticeMs, kStyleError);
+  controls.Notice(title, Utf8ToGbk(utf8Text), kNoticeMs, NoticeStyle::kError);
 }
 
 void ChapterTools::CheckAllRows() {
@@ -81,29 +81,29 @@ void ChapterTools::InvertAllRows() {
   }
 }
 
-void ChapterTools::ActOnHighlightedRows(int mode) {
+void ChapterTools::ActOnHighlightedRows(HighlightedRowsAction action) {
   ToolScope scope;
   if (!scope.Entered()) return;
-  ActOn(mode);
+  ActOn(action);
 }
 
-void ChapterTools::ActOn(int mode) {
+void ChapterTools::ActOn(HighlightedRowsAction action) {
   const std::vector<int> rows = table.HighlightedRows();
   if (rows.empty()) return;
-  switch (mode) {
-    case 0:
+  switch (action) {
+    case HighlightedRowsAction::kUnhighlight:
       for (int r : rows) {
         table.SetHighlight(r, false);
         controls.Pump();
       }
       break;
-    case 1:
+    case HighlightedRowsAction::kFlipChecks:
       for (int r : rows) {
         table.SetCheckState(r, Flipped(table.CheckState(r)));
         controls.Pump();
       }
       break;
-    case 2: {
+    case HighlightedRowsAction::kDelete: {
       // Highest index first, so the indexes still to delete stay valid.
       int expected = table.RowCount();
       for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
@@ -116,8 +116,6 @@ void ChapterTools::ActOn(int mode) {
       Renumber(rows.front());
       break;
     }
-    default:
-      break;
   }
 }
 
@@ -133,7 +131,7 @@ void ChapterTools::Renumber(int from) {
 void ChapterTools::HighlightAtInterval() {
   ToolScope scope;
   if (!scope.Entered()) return;
-  ActOn(0);
+  ActOn(HighlightedRowsAction::kUnhighlight);
 
   const long long first = static_cast<long long>(ReadBoxInteger(controls.GetText(Ctl::FirstRowBox))) - 1;
   const long long interval = ReadBoxInteger(controls.GetText(Ctl::IntervalBox));

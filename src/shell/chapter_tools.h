@@ -22,6 +22,13 @@ void SetRowEditToolsEnabled(Controls& controls, bool on);
 
 enum class MoveDirection { Up, Down };
 
+// What ActOnHighlightedRows does with the highlighted rows.
+enum class HighlightedRowsAction {
+  kUnhighlight,  // removes the highlight
+  kFlipChecks,   // flips the check marks
+  kDelete,       // deletes the rows
+};
+
 struct ChapterTools {
   ChapterTable& table;
   Controls& controls;
@@ -34,10 +41,10 @@ struct ChapterTools {
   // the last-row box (clamped to the row count, and the box rewritten then), and scrolls the
   // first row into view. An interval too large for two rows, or below 1, gets a notice.
   void HighlightAtInterval();
-  // On the highlighted rows: mode 0 removes the highlight, 1 flips the check marks (the
-  // highlight stays), 2 deletes them and renumbers from the lowest deleted index. Other modes
-  // and an empty highlight do nothing.
-  void ActOnHighlightedRows(int mode = 0);
+  // On the highlighted rows: kUnhighlight removes the highlight, kFlipChecks flips the check
+  // marks (the highlight stays), kDelete deletes them and renumbers from the lowest deleted
+  // index. An empty highlight does nothing.
+  void ActOnHighlightedRows(HighlightedRowsAction action = HighlightedRowsAction::kUnhighlight);
   // Column 0 of every row from index `from` on becomes its 1-based number.
   void RenumberRows(int from = 0);
   // Asks for a row count and moves the highlighted rows up or down by it, stopping at the top
@@ -45,7 +52,7 @@ struct ChapterTools {
   void MoveHighlightedRows(MoveDirection direction);
 
  private:
-  void ActOn(int mode);
+  void ActOn(HighlightedRowsAction action);
   void Renumber(int from);
   void Notice(const char* utf8Text);
 };

@@ -133,7 +133,9 @@ std::vector<Text> MemoryTable::StatusHistory(int row) {
 
 MemoryControls::MemoryControls()
     : noticeHandler_([](const NoticeRecord& n) {
-        return (n.style == kStyleYesNo || n.style == kStyleYesNoCancel) ? kNoticeYes : kNoticeOk;
+        const bool question =
+            n.style == NoticeStyle::kYesNo || n.style == NoticeStyle::kYesNoCancel;
+        return question ? NoticeAnswer::kYes : NoticeAnswer::kOk;
       }) {}
 
 Text MemoryControls::GetText(Ctl c) {
@@ -173,7 +175,8 @@ void MemoryControls::SetEnabled(Ctl c, bool on) {
   }
 }
 
-int MemoryControls::Notice(const Text& title, const Text& text, int timeoutMs, int style) {
+NoticeAnswer MemoryControls::Notice(const Text& title, const Text& text, int timeoutMs,
+                                    NoticeStyle style) {
   NoticeHandler handler;
   NoticeRecord rec{title, text, timeoutMs, style};
   {
@@ -181,7 +184,7 @@ int MemoryControls::Notice(const Text& title, const Text& text, int timeoutMs, i
     notices_.push_back(rec);
     handler = noticeHandler_;
   }
-  return handler ? handler(rec) : kNoticeOk;
+  return handler ? handler(rec) : NoticeAnswer::kOk;
 }
 
 bool MemoryControls::InputBox(const Text& prompt, const Text& title, const Text& initial,
@@ -205,8 +208,8 @@ void MemoryControls::Pump() {
   if (hook) hook();
 }
 
-void MemoryControls::Wait(double count, int unit) {
-  double perUnit = unit == 0 ? 1 : unit == 1 ? 1000 : unit == 2 ? 60000 : unit == 3 ? 3600000 : unit;
+void MemoryControls::Wait(double count, WaitUnit unit) {
+  const double perUnit = MillisecondsPerUnit(unit);
   double scale;
   {
     std::lock_guard lock(mu_);

@@ -57,9 +57,10 @@ class MemoryControls : public Controls {
  public:
   struct NoticeRecord {
     Text title, text;
-    int timeoutMs, style;
+    int timeoutMs;
+    NoticeStyle style;
   };
-  using NoticeHandler = std::function<int(const NoticeRecord&)>;
+  using NoticeHandler = std::function<NoticeAnswer(const NoticeRecord&)>;
   using InputHandler = std::function<bool(const Text& prompt, const Text& title,
                                           const Text& initial, Text& entered)>;
 
@@ -71,11 +72,12 @@ class MemoryControls : public Controls {
   void SetChecked(Ctl c, bool on) override;
   bool IsEnabled(Ctl c) override;
   void SetEnabled(Ctl c, bool on) override;
-  int Notice(const Text& title, const Text& text, int timeoutMs, int style) override;
+  NoticeAnswer Notice(const Text& title, const Text& text, int timeoutMs,
+                      NoticeStyle style) override;
   bool InputBox(const Text& prompt, const Text& title, const Text& initial,
                 Text& entered) override;
   void Pump() override;
-  void Wait(double count, int unit) override;
+  void Wait(double count, WaitUnit unit) override;
   void OpenWithDesktop(const Text& path) override;
   void SetProgress(int done, int total) override;
 

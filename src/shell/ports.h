@@ -74,16 +74,51 @@ enum class Ctl {
   RightMarkerBox,    // 编辑框_章节内容右
 };
 
-// Notice styles and results (the platform's message-box values).
-inline constexpr int kStyleError = 16;
-inline constexpr int kStyleInfo = 64;
-inline constexpr int kStyleYesNo = 36;
-inline constexpr int kStyleYesNoCancel = 35;
-inline constexpr int kNoticeOk = 1;
-inline constexpr int kNoticeCancel = 2;
-inline constexpr int kNoticeYes = 6;
-inline constexpr int kNoticeNo = 7;
-inline constexpr int kNoticeTimedOut = 32000;
+// The kind of a notice: its icon and its buttons. The value is a set of flags that the notice
+// box reads: the buttons in bits 0-3 (0 OK, 3 Yes/No/Cancel, 4 Yes/No), the icon in bits 4-7
+// (16 error, 32 question, 64 information).
+enum class NoticeStyle : int {
+  kError = 16,
+  kInfo = 64,
+  kYesNoCancel = 35,
+  kYesNo = 36,
+};
+
+// How a notice ended: the button that closed it, its time-out, or not shown at all.
+enum class NoticeAnswer : int {
+  kNotShown = 0,
+  kOk = 1,
+  kCancel = 2,
+  kAbort = 3,
+  kRetry = 4,
+  kIgnore = 5,
+  kYes = 6,
+  kNo = 7,
+  kTimedOut = 32000,
+};
+
+// The unit of a wait's count. Any other value stands for that many milliseconds per unit.
+enum class WaitUnit : int {
+  kMilliseconds = 0,
+  kSeconds = 1,
+  kMinutes = 2,
+  kHours = 3,
+};
+
+// The length of one unit in milliseconds.
+inline double MillisecondsPerUnit(WaitUnit unit) {
+  switch (unit) {
+    case WaitUnit::kMilliseconds:
+      return 1.0;
+    case WaitUnit::kSeconds:
+      return 1000.0;
+    case WaitUnit::kMinutes:
+      return 60000.0;
+    case WaitUnit::kHours:
+      return 3600000.0;
+  }
+  return static_cast<double>(static_cast<int>(unit));
+}
 
 class Controls {
  public:
@@ -95,17 +130,17 @@ class Controls {
   virtual void SetChecked(Ctl c, bool on) = 0;
   virtual bool IsEnabled(Ctl c) = 0;
   virtual void SetEnabled(Ctl c, bool on) = 0;
-  // A message box that closes itself after timeoutMs (0 = stays): 1 OK, 6 Yes, 7 No,
-  // 2 Cancel, 32000 timed out, 0 not shown. Callable from any thread; blocks only the caller.
-  virtual int Notice(const Text& title, const Text& text, int timeoutMs, int style) = 0;
+  // A message box that closes itself after timeoutMs (0 = stays until answered). Callable from
+  // any thread; blocks only the caller.
+  virtual NoticeAnswer Notice(const Text& title, const Text& text, int timeoutMs,
+                              NoticeStyle style) = 0;
   // The modal text-input box; false when cancelled.
   virtual bool InputBox(const Text& prompt, const Text& title, const Text& initial,
                         Text& entered) = 0;
   // Processes pending window messages when called on the window thread; elsewhere nothing.
   virtual void Pump() = 0;
-  // Waits count units (0 ms, 1 s, 2 min, 3 h, other = that many ms per unit) while the window
-  // keeps processing its messages.
-  virtual void Wait(double count, int unit) = 0;
+  // Waits count units while the window keeps processing its messages.
+  virtual void Wait(double count, WaitUnit unit) = 0;
   // Opens a file with the program the desktop associates with it.
   virtual void OpenWithDesktop(const Text& path) = 0;
   // The download progress bar: `done` of `total` chapters (total 0 = empty bar).

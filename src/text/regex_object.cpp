@@ -81,7 +81,7 @@ void RegexObject::Clear() {
   usedJit_ = false;
 }
 
-bool RegexObject::Create(std::string_view pattern, std::string_view subject) {
+bool RegexObject::Run(std::string_view pattern, std::string_view subject) {
   Clear();
 
   const std::string pattern8 = GbkToUtf8(pattern);

@@ -10,7 +10,7 @@
 // a time budget; the matches found before that point stay readable. An invalid pattern gives
 // no matches.
 //
-// The compiled pattern, its match data and JIT stack live only for the run inside Create; the
+// The compiled pattern, its match data and JIT stack live only for the run inside Run; the
 // object keeps the subject and the match offsets. An object belongs to one thread at a time.
 #pragma once
 
@@ -45,7 +45,7 @@ class RegexObject {
 
   // Runs `pattern` over `subject` (both CP936) and keeps every match. False when the pattern
   // does not compile (then there are no matches); true otherwise, also with no match.
-  bool Create(std::string_view pattern, std::string_view subject);
+  bool Run(std::string_view pattern, std::string_view subject);
   // Number of matches of the last run.
   int GetMatchCount() const;
   // Text of group `group` of match `match`, both 1-based; empty when either is out of range or

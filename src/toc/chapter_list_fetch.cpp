@@ -89,16 +89,16 @@ void ChapterListFetch::Work() {
     Text page = ResponseDecoder::DecodeBody(body, headers);
     if (ResponseDecoder::LooksLikeUtf8(body)) page = ResponseDecoder::Utf8ToLocal(page);
 
-    re.Create(controls_.GetText(Ctl::TitlePatternBox), page);
+    re.Run(controls_.GetText(Ctl::TitlePatternBox), page);
     const Text title = TrimSpaces(re.GetSubmatch(1, 1));
     controls_.SetText(Ctl::TitleLabel, title);
     ok = !title.empty();
 
     if (ok && !Stopping()) {
-      re.Create(controls_.GetText(Ctl::AuthorPatternBox), page);
+      re.Run(controls_.GetText(Ctl::AuthorPatternBox), page);
       controls_.SetText(Ctl::AuthorLabel, RemoveSpaces(re.GetSubmatch(1, 1)));
 
-      re.Create(controls_.GetText(Ctl::ListPatternBox), page);
+      re.Run(controls_.GetText(Ctl::ListPatternBox), page);
       const int matches = re.GetMatchCount();
       const int pairs = re.GetGroupCount() / 2;
       for (int i = 1; i <= matches && !Stopping(); ++i) {
@@ -126,10 +126,10 @@ void ChapterListFetch::Work() {
 void ChapterListFetch::Finish(bool ok) {
   if (ok) {
     controls_.SetText(Ctl::StatusLabel, T().done);
-    controls_.Notice(T().noticeTitle, T().doneNotice, kNoticeMs, kStyleInfo);
+    controls_.Notice(T().noticeTitle, T().doneNotice, kNoticeMs, NoticeStyle::kInfo);
   } else {
     controls_.SetText(Ctl::StatusLabel, T().failed);
-    controls_.Notice(T().noticeTitle, T().failedNotice, kNoticeMs, kStyleError);
+    controls_.Notice(T().noticeTitle, T().failedNotice, kNoticeMs, NoticeStyle::kError);
   }
   controls_.SetEnabled(Ctl::FetchButton, true);
   controls_.SetEnabled(Ctl::DownloadButton, true);

@@ -208,7 +208,7 @@ TEST_F(ThreadPoolTest, StoppedPoolRefusesEverything) {
   ExpectStoppedAndEmpty(pool);
   EXPECT_EQ(pool.MaxThreads(), 0);
   EXPECT_FALSE(pool.Submit(&QuickTask, 1, 2));
-  EXPECT_FALSE(pool.SubmitAddress(reinterpret_cast<std::uintptr_t>(&QuickTask)));
+  EXPECT_FALSE(pool.SubmitRoutineAddress(reinterpret_cast<std::uintptr_t>(&QuickTask)));
   EXPECT_EQ(pool.QueuedCount(), 0);
   EXPECT_FALSE(pool.Pause());
   EXPECT_FALSE(pool.Resume());
@@ -236,8 +236,8 @@ TEST_F(ThreadPoolTest, StoppedPoolRefusesEverything) {
 TEST_F(ThreadPoolTest, SubmitRefusesNullAndTheExitValue) {
   ASSERT_TRUE(pool.Start(2, 2));
   EXPECT_FALSE(pool.Submit(nullptr, 1, 2));
-  EXPECT_FALSE(pool.SubmitAddress(0));
-  EXPECT_FALSE(pool.SubmitAddress(ThreadPool::kExitRoutine, 1, 1));
+  EXPECT_FALSE(pool.SubmitRoutineAddress(0));
+  EXPECT_FALSE(pool.SubmitRoutineAddress(ThreadPool::kEndWorkerMark, 1, 1));
   EXPECT_EQ(pool.QueuedCount(), 0);
   EXPECT_TRUE(pool.IsIdle());
   EXPECT_EQ(pool.ThreadCount(), 2);  // no worker was told to end
@@ -256,7 +256,8 @@ TEST_F(ThreadPoolTest, TasksRunInSubmissionOrderWithTheirValues) {
   expected.emplace_back(9, 0);
   ASSERT_TRUE(pool.Submit(&QuickTask, {}, 8));
   expected.emplace_back(0, 8);
-  ASSERT_TRUE(pool.SubmitAddress(reinterpret_cast<std::uintptr_t>(&QuickTask), INT32_MIN, -1));
+  ASSERT_TRUE(
+      pool.SubmitRoutineAddress(reinterpret_cast<std::uintptr_t>(&QuickTask), INT32_MIN, -1));
   expected.emplace_back(INT32_MIN, -1);
 
   ASSERT_TRUE(board.WaitFinished(static_cast<int>(expected.size())));

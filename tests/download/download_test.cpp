@@ -242,7 +242,7 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   EXPECT_EQ(controls.Notices()[0].title, G("提示"));
   EXPECT_EQ(controls.Notices()[0].text, G("合并失败,请手动重新合并"));
   EXPECT_EQ(controls.Notices()[0].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[0].style, qv::kStyleError);
+  EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kError);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 
   // The automatic merge at the end of a run reports it the same way.
@@ -253,7 +253,7 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   EXPECT_FALSE(controls.IsChecked(Ctl::MergeCheck));
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
   ASSERT_EQ(controls.Notices().size(), 2u);
-  EXPECT_EQ(controls.Notices()[1].style, qv::kStyleError);
+  EXPECT_EQ(controls.Notices()[1].style, qv::NoticeStyle::kError);
 
   fs::remove(fs::u8path("天玄记(张三).txt.part"));
   controls.SetEnabled(Ctl::MergeButton, false);
@@ -263,7 +263,7 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   ASSERT_EQ(controls.Notices().size(), 3u);
   EXPECT_EQ(controls.Notices()[2].text, G("整本小说下载完毕"));
   EXPECT_EQ(controls.Notices()[2].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[2].style, qv::kStyleInfo);
+  EXPECT_EQ(controls.Notices()[2].style, qv::NoticeStyle::kInfo);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 }
 
@@ -370,7 +370,7 @@ TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {
   EXPECT_EQ(controls.Notices()[0].title, G("提示"));
   EXPECT_EQ(controls.Notices()[0].text, G("整本小说下载完毕"));
   EXPECT_EQ(controls.Notices()[0].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[0].style, qv::kStyleInfo);
+  EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kInfo);
   EXPECT_EQ(FileUtf8(G("天玄记(张三).txt")),
             "章\r\n  正文\r\n\r\n\r\n章\r\n  正文\r\n\r\n\r\n章\r\n  正文\r\n\r\n\r\n章\r\n  正文\r\n");
   EXPECT_TRUE(controls.IsChecked(Ctl::MergeCheck));
@@ -400,7 +400,7 @@ TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {
   EXPECT_EQ(controls.Notices()[1].title, G("提示"));
   EXPECT_EQ(controls.Notices()[1].text, G("章节内容已下载完毕"));
   EXPECT_EQ(controls.Notices()[1].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[1].style, qv::kStyleInfo);
+  EXPECT_EQ(controls.Notices()[1].style, qv::NoticeStyle::kInfo);
   EXPECT_FALSE(qv::RegularFileExists(G("天玄记(张三).txt")));
 }
 

@@ -110,12 +110,13 @@ TEST(WindowBridge, NoticeFromAWorkerIsOwnerlessAndLeavesTheMainWindowUsable) {
       QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
     });
   });
-  int answer = -1;
+  auto answer = static_cast<NoticeAnswer>(-1);
   OnWorker([&] {
-    answer = w.controls().Notice(Utf8ToGbk("修改询问"), Utf8ToGbk("是否修改规则名？"), 0, 36);
+    answer = w.controls().Notice(Utf8ToGbk("修改询问"), Utf8ToGbk("是否修改规则名？"), 0,
+                                 NoticeStyle::kYesNo);
   });
   windowStillUsable = w.Find("按钮_合并")->isEnabled();
-  EXPECT_EQ(answer, 7);
+  EXPECT_EQ(answer, NoticeAnswer::kNo);
   EXPECT_TRUE(ownerless);
   EXPECT_TRUE(nonModal);
   EXPECT_TRUE(windowStillUsable);
@@ -123,9 +124,9 @@ TEST(WindowBridge, NoticeFromAWorkerIsOwnerlessAndLeavesTheMainWindowUsable) {
 
 TEST(WindowBridge, NoticeFromAWorkerTimesOut) {
   MainWindow w;
-  int answer = -1;
-  OnWorker([&] { answer = TimedNotice(Utf8ToGbk("提示"), "x", 50, 64); });
-  EXPECT_EQ(answer, 32000);
+  auto answer = static_cast<NoticeAnswer>(-1);
+  OnWorker([&] { answer = TimedNotice(Utf8ToGbk("提示"), "x", 50, NoticeStyle::kInfo); });
+  EXPECT_EQ(answer, NoticeAnswer::kTimedOut);
 }
 
 TEST(WindowBridge, ClosingReleasesWaitingThreadsAndLaterCallsDoNothing) {
@@ -149,18 +150,19 @@ TEST(WindowBridge, ClosingReleasesWaitingThreadsAndLaterCallsDoNothing) {
   EXPECT_FALSE(ran);
 
   // After the close, a worker's calls come back at once with empty results...
-  int rows = -1, notice = -1;
+  int rows = -1;
+  auto notice = static_cast<NoticeAnswer>(-1);
   Text text = "unset";
   std::thread late([&] {
     t.AppendChapter("1", "a", "b", "c", 1);
     rows = t.RowCount();
     text = t.CellText(0, 0);
-    notice = TimedNotice("t", "x", 0, 16);
+    notice = TimedNotice("t", "x", 0, NoticeStyle::kError);
   });
   late.join();
   EXPECT_EQ(rows, 0);
   EXPECT_EQ(text, "");
-  EXPECT_EQ(notice, 0);
+  EXPECT_EQ(notice, NoticeAnswer::kNotShown);
   EXPECT_EQ(w->chapterModel()->Count(), 0);
 }
 
@@ -172,9 +174,9 @@ TEST(WindowBridge, ClosingReleasesAWorkerWaitingForItsNotice) {
     // Nobody answers: the main window closes under the open notice.
     QTimer::singleShot(0, w.get(), [&w] { w->close(); });
   });
-  int answer = -1;
-  OnWorker([&] { answer = TimedNotice("t", "x", 0, 16); });
-  EXPECT_EQ(answer, 0);
+  auto answer = static_cast<NoticeAnswer>(-1);
+  OnWorker([&] { answer = TimedNotice("t", "x", 0, NoticeStyle::kError); });
+  EXPECT_EQ(answer, NoticeAnswer::kNotShown);
   // The orphaned box can still be clicked away without harm.
   if (open) open->button(QMessageBox::Ok)->click();
   QCoreApplication::processEvents();

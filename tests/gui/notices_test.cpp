@@ -28,25 +28,27 @@ class ObserverScope {
 };
 
 struct StyleCase {
-  int style;
+  NoticeStyle style;
   QMessageBox::Icon icon;
   QMessageBox::StandardButtons buttons;
   QMessageBox::StandardButton press;
-  int expected;
+  NoticeAnswer expected;
 };
 
 TEST(TimedNotice, StylesShowTheirIconAndButtonsAndReturnTheButtonPressed) {
   using B = QMessageBox;
   const StyleCase cases[] = {
-      {16, B::Critical, B::Ok, B::Ok, 1},
-      {64, B::Information, B::Ok, B::Ok, 1},
-      {36, B::Question, B::Yes | B::No, B::Yes, 6},
-      {36, B::Question, B::Yes | B::No, B::No, 7},
-      {35, B::Question, B::Yes | B::No | B::Cancel, B::Cancel, 2},
-      {35, B::Question, B::Yes | B::No | B::Cancel, B::No, 7},
+      {NoticeStyle::kError, B::Critical, B::Ok, B::Ok, NoticeAnswer::kOk},
+      {NoticeStyle::kInfo, B::Information, B::Ok, B::Ok, NoticeAnswer::kOk},
+      {NoticeStyle::kYesNo, B::Question, B::Yes | B::No, B::Yes, NoticeAnswer::kYes},
+      {NoticeStyle::kYesNo, B::Question, B::Yes | B::No, B::No, NoticeAnswer::kNo},
+      {NoticeStyle::kYesNoCancel, B::Question, B::Yes | B::No | B::Cancel, B::Cancel,
+       NoticeAnswer::kCancel},
+      {NoticeStyle::kYesNoCancel, B::Question, B::Yes | B::No | B::Cancel, B::No,
+       NoticeAnswer::kNo},
   };
   for (const StyleCase& c : cases) {
-    SCOPED_TRACE(c.style);
+    SCOPED_TRACE(static_cast<int>(c.style));
     SCOPED_TRACE(c.press);
     bool seen = false;
     ObserverScope scope([&](QMessageBox* box) {
@@ -77,7 +79,7 @@ TEST(TimedNotice, OnTheWindowThreadItIsOwnedByTheActiveWindow) {
     blocksOwner = QApplication::activeModalWidget() == box;
     box->button(QMessageBox::Ok)->click();
   });
-  EXPECT_EQ(TimedNotice(Utf8ToGbk("提示"), "x", 0, 16), 1);
+  EXPECT_EQ(TimedNotice(Utf8ToGbk("提示"), "x", 0, NoticeStyle::kError), NoticeAnswer::kOk);
   EXPECT_EQ(owner, &w);
   EXPECT_TRUE(blocksOwner);
 }
@@ -87,7 +89,8 @@ TEST(TimedNotice, ClosesItselfAfterItsTimeOut) {
   ObserverScope scope([&](QMessageBox*) { seen = true; });
   QElapsedTimer t;
   t.start();
-  EXPECT_EQ(TimedNotice(Utf8ToGbk("提示"), Utf8ToGbk("哥们，逗我玩呢？"), 300, 16), 32000);
+  EXPECT_EQ(TimedNotice(Utf8ToGbk("提示"), Utf8ToGbk("哥们，逗我玩呢？"), 300, NoticeStyle::kError),
+            NoticeAnswer::kTimedOut);
   EXPECT_GE(t.elapsed(), 299);
   EXPECT_TRUE(seen);
   for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -98,11 +101,13 @@ TEST(TimedNotice, ClosesItselfAfterItsTimeOut) {
 TEST(ResponsiveWait, HandlesEventsWhileWaitingForAtLeastTheTimeAsked) {
   struct Case {
     double count;
-    int unit;
+    WaitUnit unit;
     qint64 atLeastMs;
-  } cases[] = {{2, 0, 2}, {2, 7, 14}, {0.06, 1, 60}};
+  } cases[] = {{2, WaitUnit::kMilliseconds, 2},
+               {2, static_cast<WaitUnit>(7), 14},  // 7 ms per unit
+               {0.06, WaitUnit::kSeconds, 60}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.unit);
+    SCOPED_TRACE(static_cast<int>(c.unit));
     bool handled = false;
     QMetaObject::invokeMethod(
         qApp, [&] { handled = true; }, Qt::QueuedConnection);
@@ -121,12 +126,13 @@ TEST(ResponsiveWait, ButtonPressedDuringTheWaitIsHandledInsideIt) {
   QTimer::singleShot(5, check, [check] {
     QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(6, check->height() / 2));
   });
-  ResponsiveWait(40, 0);
+  ResponsiveWait(40, WaitUnit::kMilliseconds);
   EXPECT_TRUE(w.Find("按钮_合并")->isEnabled());
 }
 
 TEST(ResponsiveWait, NothingToWaitReturnsAtOnceWithoutHandlingEvents) {
-  for (auto [count, unit] : {std::pair{0.0, 1}, std::pair{0.0, 3}, std::pair{5.0, -3}}) {
+  for (auto [count, unit] : {std::pair{0.0, WaitUnit::kSeconds}, std::pair{0.0, WaitUnit::kHours},
+                             std::pair{5.0, static_cast<WaitUnit>(-3)}}) {
     bool handled = false;
     QMetaObject::invokeMethod(
         qApp, [&] { handled = true; }, Qt::QueuedConnection);
@@ -142,7 +148,7 @@ TEST(ResponsiveWait, OnAnotherThreadItSleeps) {
   std::chrono::steady_clock::duration took{};
   std::thread worker([&] {
     const auto start = std::chrono::steady_clock::now();
-    ok = ResponsiveWait(20, 0);
+    ok = ResponsiveWait(20, WaitUnit::kMilliseconds);
     took = std::chrono::steady_clock::now() - start;
   });
   worker.join();

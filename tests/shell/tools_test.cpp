@@ -67,7 +67,7 @@ class ToolsTest : public ::testing::Test {
     EXPECT_EQ(notices[0].title, kTitleGbk);
     EXPECT_EQ(notices[0].text, text);
     EXPECT_EQ(notices[0].timeoutMs, 3000);
-    EXPECT_EQ(notices[0].style, 16);
+    EXPECT_EQ(notices[0].style, NoticeStyle::kError);
   }
 
   MemoryTable table;
@@ -133,7 +133,7 @@ TEST_F(ToolsTest, HighlightAtIntervalWorkedExamples) {
       EXPECT_EQ(notices[0].text, kIntervalNotice);
       EXPECT_EQ(notices[0].title, kTitleGbk);
       EXPECT_EQ(notices[0].timeoutMs, 3000);
-      EXPECT_EQ(notices[0].style, 16);
+      EXPECT_EQ(notices[0].style, NoticeStyle::kError);
     } else {
       EXPECT_TRUE(notices.empty());
     }
@@ -155,7 +155,7 @@ TEST_F(ToolsTest, CheckAllAndInvertOnEmptyTableGiveTheNotice) {
     EXPECT_EQ(n.text, kEmptyNotice);
     EXPECT_EQ(n.text.substr(0, 4), kGemenGbk);
     EXPECT_EQ(n.timeoutMs, 3000);
-    EXPECT_EQ(n.style, 16);
+    EXPECT_EQ(n.style, NoticeStyle::kError);
   }
   EXPECT_EQ(table.RowCount(), 0);
 }
@@ -172,21 +172,21 @@ TEST_F(ToolsTest, CheckAllThenInvertAndHighlightedFlip) {
   tools.CheckAllRows();
   EXPECT_EQ(Checks(), (std::vector<int>{1, 1, 1, 1, 1}));
 
-  tools.ActOnHighlightedRows(1);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kFlipChecks);
   EXPECT_EQ(Checks(), (std::vector<int>{1, 0, 1, 1, 0}));
   EXPECT_EQ(HighlightedOneBased(), (std::vector<int>{2, 5}));  // the highlight stays
 
-  tools.ActOnHighlightedRows(1);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kFlipChecks);
   EXPECT_EQ(Checks(), (std::vector<int>{1, 1, 1, 1, 1}));
 
-  tools.ActOnHighlightedRows();  // mode 0
+  tools.ActOnHighlightedRows();  // kUnhighlight
   EXPECT_TRUE(table.HighlightedRows().empty());
   EXPECT_EQ(Checks(), (std::vector<int>{1, 1, 1, 1, 1}));
   EXPECT_TRUE(controls.Notices().empty());
 
   // Nothing highlighted: modes 1 and 2 change nothing, and say nothing.
-  tools.ActOnHighlightedRows(1);
-  tools.ActOnHighlightedRows(2);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kFlipChecks);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete);
   EXPECT_EQ(table.RowCount(), 5);
   EXPECT_EQ(Checks(), (std::vector<int>{1, 1, 1, 1, 1}));
   EXPECT_TRUE(controls.Notices().empty());
@@ -203,7 +203,7 @@ TEST_F(ToolsTest, DeleteHighlightedRenumbersFromTheFirstDeletedRow) {
   table.SetCellText(9, kColNumber, "x");
   Highlight({3, 5});
 
-  tools.ActOnHighlightedRows(2);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete);
 
   EXPECT_EQ(table.RowCount(), 8);
   EXPECT_EQ(Column(kColNumber), Texts({"keep-a", "keep-b", "3", "4", "5", "6", "7", "8"}));
@@ -331,7 +331,7 @@ TEST_F(ToolsTest, MovesThatChangeNothing) {
     if (c.notice) {
       ASSERT_EQ(notices.size(), 1u);
       EXPECT_EQ(notices[0].text, kEmptyNotice);
-      EXPECT_EQ(notices[0].style, 16);
+      EXPECT_EQ(notices[0].style, NoticeStyle::kError);
     } else {
       EXPECT_TRUE(notices.empty());
     }
@@ -350,22 +350,43 @@ TEST_F(ToolsTest, EveryLoopPumpsAfterEachRow) {
   const Case cases[] = {
       {"check all", [] {}, [&] { tools.CheckAllRows(); }, 10},
       {"invert", [] {}, [&] { tools.InvertAllRows(); }, 10},
-      {"mode 0", [&] { Highlight({1, 2, 3}); }, [&] { tools.ActOnHighlightedRows(0); }, 3},
-      {"mode 1", [&] { Highlight({1, 2, 3}); }, [&] { tools.ActOnHighlightedRows(1); }, 3},
+      {"mode 0",
+       [&] {
+         Highlight({1, 2, 3});
+       },
+       [&] { tools.ActOnHighlightedRows(HighlightedRowsAction::kUnhighlight); }, 3},
+      {"mode 1",
+       [&] {
+         Highlight({1, 2, 3});
+       },
+       [&] { tools.ActOnHighlightedRows(HighlightedRowsAction::kFlipChecks); }, 3},
       // 2 deletions, then rows 2..9 of what is left renumbered.
-      {"mode 2", [&] { Highlight({2, 5}); }, [&] { tools.ActOnHighlightedRows(2); }, 2 + 7},
+      {"mode 2",
+       [&] {
+         Highlight({2, 5});
+       },
+       [&] { tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete); }, 2 + 7},
       {"renumber", [] {}, [&] { tools.RenumberRows(6); }, 4},
       // 2 highlights cleared, then rows 1, 5 and 9 highlighted.
-      {"interval", [&] {
+      {"interval",
+       [&] {
          Highlight({2, 3});
          controls.SetText(Ctl::FirstRowBox, "1");
          controls.SetText(Ctl::IntervalBox, "4");
          controls.SetText(Ctl::LastRowBox, "9999");
        },
        [&] { tools.HighlightAtInterval(); }, 2 + 3},
-      {"move up", [&] { Highlight({5, 6, 8}); AnswerMoveBox(Text("1")); },
+      {"move up",
+       [&] {
+         Highlight({5, 6, 8});
+         AnswerMoveBox(Text("1"));
+       },
        [&] { tools.MoveHighlightedRows(MoveDirection::Up); }, 3},
-      {"move down", [&] { Highlight({5, 6, 8}); AnswerMoveBox(Text("1")); },
+      {"move down",
+       [&] {
+         Highlight({5, 6, 8});
+         AnswerMoveBox(Text("1"));
+       },
        [&] { tools.MoveHighlightedRows(MoveDirection::Down); }, 3},
   };
   for (const auto& c : cases) {
@@ -397,7 +418,7 @@ TEST_F(ToolsTest, ToolStartedDuringAnotherToolIsIgnored) {
   int nested = 0;
   controls.SetPumpHook([&] {
     if (nested++ > 0) return;
-    tools.ActOnHighlightedRows(2);
+    tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete);
     tools.MoveHighlightedRows(MoveDirection::Down);
     tools.InvertAllRows();
   });
@@ -411,7 +432,7 @@ TEST_F(ToolsTest, ToolStartedDuringAnotherToolIsIgnored) {
 
   // Once the outer tool has returned, tools work again.
   controls.SetPumpHook(nullptr);
-  tools.ActOnHighlightedRows(2);
+  tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete);
   EXPECT_EQ(table.RowCount(), 8);
 }
 
@@ -434,7 +455,7 @@ TEST_F(ToolsTest, TableRefilledDuringDeleteOrMoveStopsTheTool) {
       done = true;
     });
     if (tool == 0) {
-      tools.ActOnHighlightedRows(2);
+      tools.ActOnHighlightedRows(HighlightedRowsAction::kDelete);
     } else {
       tools.MoveHighlightedRows(MoveDirection::Down);
     }

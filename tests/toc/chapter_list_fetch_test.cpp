@@ -104,7 +104,7 @@ class ChapterListFetchTest : public ::testing::Test {
     EXPECT_EQ(notices[0].title, G("提示"));
     EXPECT_EQ(notices[0].text, G("章节获取失败\r\n(3秒后自动关闭)"));
     EXPECT_EQ(notices[0].timeoutMs, 3000);
-    EXPECT_EQ(notices[0].style, kStyleError);
+    EXPECT_EQ(notices[0].style, NoticeStyle::kError);
     EXPECT_EQ(table.RowCount(), 0);
     ExpectControlsBack();
   }
@@ -115,7 +115,7 @@ class ChapterListFetchTest : public ::testing::Test {
     EXPECT_EQ(notices.back().title, G("提示"));
     EXPECT_EQ(notices.back().text, G("小说章节名获取完毕\r\n(3秒后自动关闭)"));
     EXPECT_EQ(notices.back().timeoutMs, 3000);
-    EXPECT_EQ(notices.back().style, kStyleInfo);
+    EXPECT_EQ(notices.back().style, NoticeStyle::kInfo);
     ExpectControlsBack();
   }
   // Rows as (number, title, link, status, check).

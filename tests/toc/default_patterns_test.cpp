@@ -15,7 +15,7 @@ TEST(DefaultRulePatterns, AllCompile) {
   for (const SiteRule& rule : rules) {
     for (const Text* stored :
          {&rule.listPattern, &rule.titlePattern, &rule.authorPattern}) {
-      EXPECT_TRUE(re.Create(TextDecode(*stored), "<html></html>"))
+      EXPECT_TRUE(re.Run(TextDecode(*stored), "<html></html>"))
           << rule.ruleName << ": " << TextDecode(*stored);
     }
   }

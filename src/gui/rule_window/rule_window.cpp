@@ -340,14 +340,14 @@ void RuleWindow::AddRuleButton() {
     return;
   }
 
-  const int answer = TimedNotice(
+  const NoticeAnswer answer = TimedNotice(
       G("确认提醒"),
       G("请确认是否增加规则\r\n确认请点击\"是\"\r\n取消请点击\"否\"\r\n返回重新修改请点击\"取消\"\r\n"
         "5秒后自动返回重新修改"),
-      5000, kStyleYesNoCancel);
+      5000, NoticeStyle::kYesNoCancel);
   if (!adding_ || list_->count() == 0) return;
   const int last = list_->count() - 1;
-  if (answer == kNoticeNo) {
+  if (answer == NoticeAnswer::kNo) {
     SelectItem(list_->item(last)->data(kItemValueRole).toInt());
     {
       const QSignalBlocker block(list_);
@@ -356,7 +356,7 @@ void RuleWindow::AddRuleButton() {
     adding_ = false;
     ShowSelectedRule();
     endAddition();
-  } else if (answer == kNoticeYes) {
+  } else if (answer == NoticeAnswer::kYes) {
     SiteRule rule;
     rule.ruleName = ItemBytes(list_->item(last));
     for (RuleField f : kRuleFields) {
@@ -374,11 +374,11 @@ void RuleWindow::RenameRuleButton() {
   list_->setEnabled(false);
   addButton_->setEnabled(false);
   deleteButton_->setEnabled(false);
-  const int answer = TimedNotice(
+  const NoticeAnswer answer = TimedNotice(
       G("修改询问"),
       G("是否修改规则名？\r\n修改请点击\"是\"\r\n不修改请点击\"否\"\r\n5秒后自动返回不修改规则名"),
-      5000, kStyleYesNo);
-  if (answer == kNoticeYes) {
+      5000, NoticeStyle::kYesNo);
+  if (answer == NoticeAnswer::kYes) {
     const int s = SelectedIndex();
     const Text current = ItemBytes(list_->item(s));
     Text entered;
@@ -401,7 +401,7 @@ void RuleWindow::RenameRuleButton() {
 void RuleWindow::DeleteRuleButton() {
   Busy busy(this);
   if (list_->count() == 1) {
-    TimedNotice(G("删除提示"), G("老大,要不要这么狠?留条活命吧!"), 3000, kStyleError);
+    TimedNotice(G("删除提示"), G("老大,要不要这么狠?留条活命吧!"), 3000, NoticeStyle::kError);
     return;
   }
   const int s = SelectedIndex();
@@ -413,7 +413,7 @@ void RuleWindow::DeleteRuleButton() {
     SelectItem(s > 0 ? s - 1 : 0);
     ShowSelectedRule();
   } else {
-    TimedNotice(G("删除提示"), G("删除失败，请重试!"), 3000, kStyleInfo);
+    TimedNotice(G("删除提示"), G("删除失败，请重试!"), 3000, NoticeStyle::kInfo);
   }
 }
 
