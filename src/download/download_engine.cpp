@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -18,10 +21,45 @@
 namespace qv {
 namespace {
 
-// The engine that ChapterTaskEntry reaches: the pool's routine carries only two integers.
-std::atomic<DownloadEngine*> g_currentEngine{nullptr};
-
 constexpr int kHttpAttempts = 3;
+
+// The runs whose chapter tasks may be in the pool, by number: a pool task carries two integers,
+// the number of its run and the index of its chapter in the run's job.
+class RunRegistry {
+ public:
+  struct Entry {
+    DownloadEngine* engine = nullptr;
+    std::shared_ptr<const RunJob> job;
+  };
+
+  int32_t Add(DownloadEngine* engine, std::shared_ptr<const RunJob> job) {
+    std::lock_guard lock(mu_);
+    const int32_t number = next_;
+    next_ = next_ == INT32_MAX ? 1 : next_ + 1;
+    runs_[number] = Entry{engine, std::move(job)};
+    return number;
+  }
+  std::optional<Entry> Find(int32_t number) {
+    std::lock_guard lock(mu_);
+    const auto it = runs_.find(number);
+    if (it == runs_.end()) return std::nullopt;
+    return it->second;
+  }
+  void Remove(int32_t number) {
+    std::lock_guard lock(mu_);
+    runs_.erase(number);
+  }
+
+ private:
+  std::mutex mu_;
+  std::map<int32_t, Entry> runs_;
+  int32_t next_ = 1;
+};
+
+RunRegistry& Runs() {
+  static RunRegistry registry;
+  return registry;
+}
 
 // Holds the count lock for the window thread, which keeps handling its events until it has the
 // lock: a chapter task may hold it while it waits for the window thread to carry out a write to
@@ -41,8 +79,10 @@ class WindowThreadCountGuard {
 
 }  // namespace
 
-void ChapterTaskEntry(int32_t value1, int32_t /*value2*/) {
-  if (DownloadEngine* engine = g_currentEngine.load()) engine->ChapterFetchTask(value1);
+void ChapterTaskEntry(int32_t value1, int32_t value2) {
+  const std::optional<RunRegistry::Entry> run = Runs().Find(value1);
+  if (!run || value2 < 0 || static_cast<size_t>(value2) >= run->job->chapters.size()) return;
+  run->engine->ChapterFetchTask(*run->job, run->job->chapters[static_cast<size_t>(value2)]);
 }
 
 DownloadEngine::DownloadEngine(ChapterTable& table, Controls& controls, PageBrowser* browser)
@@ -51,7 +91,6 @@ DownloadEngine::DownloadEngine(ChapterTable& table, Controls& controls, PageBrow
   if (browser_) {
     browser_->SetLoadFinishedHandler([] { TheDownloadState().documentReady = 1; });
   }
-  g_currentEngine.store(this);
 }
 
 DownloadEngine::~DownloadEngine() {
@@ -63,8 +102,6 @@ DownloadEngine::~DownloadEngine() {
     }
   }
   if (browser_) browser_->SetLoadFinishedHandler({});
-  DownloadEngine* self = this;
-  g_currentEngine.compare_exchange_strong(self, nullptr);
 }
 
 Text DownloadEngine::Title() { return controls_.GetText(Ctl::TitleLabel); }
@@ -72,6 +109,28 @@ Text DownloadEngine::BookFolder() { return BookFolderPath(Title()); }
 Text DownloadEngine::ChapterFilePath(int row) { return ChapterFilePathFor(Title(), row); }
 Text DownloadEngine::BookFilePath() {
   return BookFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel));
+}
+
+RunJob DownloadEngine::TakeRunJob(int rowCount) {
+  RunJob run;
+  run.title = Title();
+  run.author = controls_.GetText(Ctl::AuthorLabel);
+  run.folder = BookFolderPath(run.title);
+  run.baseAddress = controls_.GetText(Ctl::BaseAddressBox);
+  run.leftMarker = controls_.GetText(Ctl::LeftMarkerBox);
+  run.rightMarker = controls_.GetText(Ctl::RightMarkerBox);
+  run.pageCapture = controls_.IsChecked(Ctl::CaptureCheck);
+  for (int r = 0; r < rowCount; ++r) {
+    if (table_.CheckState(r) != 1) continue;
+    run.chapters.push_back(ChapterJob{r, table_.CellText(r, kColTitle),
+                                      table_.CellText(r, kColLink),
+                                      ChapterFilePathFor(run.title, r)});
+  }
+  return run;
+}
+
+bool DownloadEngine::CaptureMode() {
+  return run_ ? run_->pageCapture : controls_.IsChecked(Ctl::CaptureCheck);
 }
 
 void DownloadEngine::SetStatus(const Text& text) { controls_.SetText(Ctl::StatusLabel, text); }
@@ -137,45 +196,36 @@ void DownloadEngine::StartDownload() {
   const int rows = table_.RowCount();
   s.failedCount->Set(0);
   SetStatus(DownloadTexts().runStarted);
-  MakeFolder(BookFolder());
-
-  int checked = 0;
-  for (int r = 0; r < rows; ++r) checked += table_.CheckState(r) == 1 ? 1 : 0;
+  run_ = std::make_shared<const RunJob>(TakeRunJob(rows));
+  const RunJob& run = *run_;
+  MakeFolder(run.folder);
   {
     WindowThreadCountGuard guard(*s.countLock, controls_);
     runDone_.store(0);
-    runTotal_.store(checked);
+    runTotal_.store(static_cast<int32_t>(run.chapters.size()));
     ReportProgressLocked();
   }
 
-  if (controls_.IsChecked(Ctl::CaptureCheck)) {
-    PageCapture(rows);
+  if (run.pageCapture) {
+    PageCapture(run);
   } else {
     ThreadPool& pool = DownloadPool();
     const bool started = StartPool();
-    int taken = 0;
-    for (int r = 0; r < rows && s.stopRequested == 0; ++r) {
-      if (table_.CheckState(r) == 1) {
-        ++taken;
-        if (taken > runTotal_.load()) runTotal_.store(taken);
-        if (!started || !pool.Submit(&ChapterTaskEntry, r)) {
-          // Not queued, so not fetched: a failure, and no merge of a book that lacks it.
-          CountGivenUp(true);
-        }
+    const int32_t number = Runs().Add(this, run_);
+    for (size_t i = 0; i < run.chapters.size() && s.stopRequested == 0; ++i) {
+      if (!started || !pool.Submit(&ChapterTaskEntry, number, static_cast<int32_t>(i))) {
+        // Not queued, so not fetched: a failure, and no merge of a book that lacks it.
+        CountGivenUp(true);
       }
       controls_.Pump();
     }
-    if (s.stopRequested == 0) {
-      WindowThreadCountGuard guard(*s.countLock, controls_);
-      runTotal_.store(taken);
-      ReportProgressLocked();
-    }
-    // Looked at every 50 ms rather than every second, so the finish step follows the last
-    // chapter at once.
+    // Looked at often, so the finish step follows the last chapter at once.
     while (!pool.IsIdle()) controls_.Wait(kPollMs, WaitUnit::kMilliseconds);
+    Runs().Remove(number);
   }
 
   if (s.stopRequested == 0) FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
+  run_.reset();
   SetRunControls(false);
   running_ = false;
 }
@@ -212,7 +262,7 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
 
 void DownloadEngine::TogglePause() {
   DownloadState& s = TheDownloadState();
-  const bool capture = controls_.IsChecked(Ctl::CaptureCheck);
+  const bool capture = CaptureMode();
   if (controls_.GetText(Ctl::PauseButton) == DownloadTexts().pause) {
     if (capture) {
       s.pauseRequested = 1;
@@ -232,7 +282,7 @@ void DownloadEngine::TogglePause() {
 
 void DownloadEngine::StopDownload() {
   DownloadState& s = TheDownloadState();
-  if (!controls_.IsChecked(Ctl::CaptureCheck)) DownloadPool().Stop(ThreadPool::kDropNoWait);
+  if (!CaptureMode()) DownloadPool().Stop(ThreadPool::kDropNoWait);
   s.stopRequested = 1;
   s.pauseRequested = 0;
   controls_.SetText(Ctl::PauseButton, DownloadTexts().pause);
@@ -240,16 +290,16 @@ void DownloadEngine::StopDownload() {
 
 void DownloadEngine::StopPoolOnClose() { qv::StopPoolOnClose(controls_); }
 
-void DownloadEngine::ChapterFetchTask(int row) {
+void DownloadEngine::ChapterFetchTask(const RunJob& run, const ChapterJob& chapter) {
   const EngineTexts& t = DownloadTexts();
   DownloadState& s = TheDownloadState();
+  const int row = chapter.row;
   {
     SectionGuard guard(*s.countLock);
     table_.SetHighlight(row, true);
     table_.ScrollIntoView(row);
   }
-  const Text link = controls_.GetText(Ctl::BaseAddressBox) + table_.CellText(row, kColLink);
-  const Text title = table_.CellText(row, kColTitle);
+  const Text link = run.baseAddress + chapter.link;
 
   std::string body;
   Text text;
@@ -269,16 +319,20 @@ void DownloadEngine::ChapterFetchTask(int row) {
     return;
   }
   if (ResponseDecoder::LooksLikeUtf8(body)) text = ResponseDecoder::Utf8ToLocal(text);
-  const Text left = controls_.GetText(Ctl::LeftMarkerBox);
-  const Text right = controls_.GetText(Ctl::RightMarkerBox);
-  const Text content = ExtractBetween(text, left, right);
-  SaveChapterFile(row, CleanChapterText(title + "\r\n" + content));
+  SaveChapterPage(run, chapter, text);
 }
 
-bool DownloadEngine::SaveChapterFile(int row, const Text& chapter) {
+bool DownloadEngine::SaveChapterPage(const RunJob& run, const ChapterJob& chapter,
+                                     const Text& page) {
+  const Text content = ExtractBetween(page, run.leftMarker, run.rightMarker);
+  return SaveChapterFile(chapter, CleanChapterText(chapter.title + "\r\n" + content));
+}
+
+bool DownloadEngine::SaveChapterFile(const ChapterJob& chapter, const Text& text) {
   const EngineTexts& t = DownloadTexts();
   DownloadState& s = TheDownloadState();
-  if (!WriteFileBytes(ChapterFilePath(row), chapter)) {
+  const int row = chapter.row;
+  if (!WriteFileBytes(chapter.filePath, text)) {
     // Not saved: the row stays checked for the next run, and the run must not merge.
     table_.SetCellText(row, kColStatus, t.saveFailed);
     CountGivenUp();
@@ -296,13 +350,18 @@ bool DownloadEngine::SaveChapterFile(int row, const Text& chapter) {
 }
 
 bool DownloadEngine::MergeBook() {
+  // A run's finish step merges the book the run downloaded.
+  if (run_) return MergeBookAs(run_->title, run_->author);
+  return MergeBookAs(Title(), controls_.GetText(Ctl::AuthorLabel));
+}
+
+bool DownloadEngine::MergeBookAs(const Text& title, const Text& author) {
   if (merging_) return false;  // a merge started from inside a merge's message processing
   merging_ = true;
   const bool mergeButtonWasEnabled = controls_.IsEnabled(Ctl::MergeButton);
   controls_.SetEnabled(Ctl::MergeButton, false);
 
-  const Text title = Title();
-  const Text bookPath = BookFilePath();
+  const Text bookPath = BookFilePathFor(title, author);
   // Written beside the book and renamed over it once complete, so a failed merge leaves the
   // previous book as it was.
   const Text tempPath = bookPath + ".part";

@@ -5,11 +5,17 @@
 // The engine reaches the windows only through ChapterTable and Controls. Its handlers run on the
 // window thread; ChapterFetchTask runs on the pool's workers. It uses the process-wide objects
 // of download_state.h, which CreateProcessObjects must have made before an engine exists.
+//
+// A run takes what it needs from the windows once, when it starts (RunJob); its tasks then write
+// to the table and the status line but read nothing from the windows. So a run keeps the rule it
+// started with to its end, even when typing another address shows another rule meanwhile.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "shell/ports.h"
 #include "download/page_browser.h"
@@ -20,11 +26,31 @@ namespace qv {
 // How often a run's waits look again at what they wait for (a loaded page, an idle pool), in ms.
 inline constexpr int kPollMs = 50;
 
+// One checked row of a run, taken from the table when the run starts.
+struct ChapterJob {
+  int row = 0;    // 0-based index in the chapter table
+  Text title;     // column 1, the first line of the chapter file
+  Text link;      // column 2, put directly after the run's base address
+  Text filePath;  // the row's chapter file
+};
+
+// What a whole run works with, taken once when it starts: the book, and the rule it was started
+// with (base address, markers, page-capture flag).
+struct RunJob {
+  Text title;
+  Text author;
+  Text folder;
+  Text baseAddress;
+  Text leftMarker;
+  Text rightMarker;
+  bool pageCapture = false;
+  std::vector<ChapterJob> chapters;  // the checked rows, in table order
+};
+
 class DownloadEngine {
  public:
   // `browser` may be null when no page capture is possible; a capture run then gives every
-  // checked row up at once. The engine sets the browser's load-finished handler and becomes
-  // the engine that ChapterTaskEntry reaches.
+  // checked row up at once. The engine sets the browser's load-finished handler.
   DownloadEngine(ChapterTable& table, Controls& controls, PageBrowser* browser = nullptr);
   // Waits, pumping, for chapter tasks still running (queued ones are dropped) before it goes.
   ~DownloadEngine();
@@ -41,12 +67,19 @@ class DownloadEngine {
   // Reports the run in 标签4 and, with autoMerge and no failure, merges the book.
   void FinishDownload(bool autoMerge);
 
-  // One chapter over HTTP (up to three attempts), on a pool worker.
-  void ChapterFetchTask(int row);
+  // What a run over the first rowCount rows works with: the book's title, author and folder,
+  // the base address, the markers and the page-capture flag shown now, and every checked row.
+  RunJob TakeRunJob(int rowCount);
+
+  // One chapter of `run` over HTTP (up to three attempts), on a pool worker.
+  void ChapterFetchTask(const RunJob& run, const ChapterJob& chapter);
+  // The steps after a page was fetched or captured, for both: the chapter body cut out of
+  // `page` with the run's markers, the title put on top, the text cleaned and saved.
+  bool SaveChapterPage(const RunJob& run, const ChapterJob& chapter, const Text& page);
   // Stores a chapter as the row's file: unhighlights and unchecks the row, "下载完毕", counts
   // it. A file that cannot be written leaves the row checked, shows "保存失败" and counts as a
   // failure; false then.
-  bool SaveChapterFile(int row, const Text& chapter);
+  bool SaveChapterFile(const ChapterJob& chapter, const Text& text);
   // Joins the files of the rows reading "下载完毕" into the book file, replacing it only once
   // the new one is complete. True when the book file was written.
   bool MergeBook();
@@ -61,8 +94,10 @@ class DownloadEngine {
   Text ChapterFilePath(int row);
   Text BookFilePath();
 
-  // The capture loop over the first rowCount rows, on the window thread.
+  // The capture loop over the checked rows among the first rowCount, on the window thread.
   void PageCapture(int rowCount);
+  // The capture loop over the rows of `run` that are still checked when it reaches them.
+  void PageCapture(const RunJob& run);
   // The browser's page text in CP936.
   Text GetPageText();
 
@@ -76,7 +111,10 @@ class DownloadEngine {
   void SetPageWaitLimit(std::chrono::milliseconds limit) { pageWaitLimit_ = limit; }
 
  private:
-  bool CaptureRow(int row);
+  bool CaptureRow(const RunJob& run, const ChapterJob& chapter);
+  // Whether the pause and stop buttons act on the capture loop: the running run's mode, or
+  // outside a run the check box.
+  bool CaptureMode();
   // On the window thread the count lock is awaited handling events (tasks may need them).
   void CountGivenUp(bool onWindowThread = false);
   void ReportProgressLocked();
@@ -84,11 +122,13 @@ class DownloadEngine {
   void SetStatus(const Text& text);
   Text Title();
   bool StartPool();
+  bool MergeBookAs(const Text& title, const Text& author);
 
   ChapterTable& table_;
   Controls& controls_;
   PageBrowser* browser_;
   bool running_ = false;  // window thread only
+  std::shared_ptr<const RunJob> run_;  // the job of the run under way; window thread only
   bool merging_ = false;  // window thread only
   std::chrono::milliseconds pageWaitLimit_{60000};
   // Progress of the current run: chapters done (saved or given up) of those taken on.
@@ -96,8 +136,9 @@ class DownloadEngine {
   std::atomic<int32_t> runTotal_{0};
 };
 
-// The routine given to the pool for each chapter: runs ChapterFetchTask(value1) on the current
-// engine (value2 is not used).
+// The routine given to the pool for each chapter: value1 is the number under which StartDownload
+// registered its run, value2 the chapter's index in the run's job. Runs ChapterFetchTask for
+// that chapter on the engine of that run; a run no longer registered does nothing.
 void ChapterTaskEntry(int32_t value1, int32_t value2);
 
 }  // namespace qv

@@ -1,9 +1,7 @@
 // The download engine's process-wide state: the flags and counters of a download run, and the
 // objects that live from start-up to the end of the process (the download thread pool, the
-// failure counter and the count lock).
-//
-// The page-document holder of a browser-control build has no counterpart here: the page
-// capture reads the rendered text straight from its PageBrowser, which is the page source.
+// failure counter and the count lock). The page capture reads the rendered page text from its
+// PageBrowser, so no document is kept here.
 #pragma once
 
 #include <cstdint>

@@ -27,55 +27,55 @@ bool ContainsAsciiNoCase(std::string_view text, std::string_view piece) {
 
 }  // namespace
 
-void DownloadEngine::PageCapture(int rowCount) {
+void DownloadEngine::PageCapture(int rowCount) { PageCapture(TakeRunJob(rowCount)); }
+
+void DownloadEngine::PageCapture(const RunJob& run) {
   DownloadState& s = TheDownloadState();
   s.pauseRequested = 0;
-  for (int r = 0; r < rowCount; ++r) {
+  for (const ChapterJob& chapter : run.chapters) {
     while (s.pauseRequested == 1) controls_.Wait(1, WaitUnit::kSeconds);
     if (s.stopRequested == 1) break;
-    if (table_.CheckState(r) == 1) CaptureRow(r);
+    // A row unchecked by hand while the loop ran is left alone.
+    if (table_.CheckState(chapter.row) == 1) CaptureRow(run, chapter);
     controls_.Pump();
   }
 }
 
-bool DownloadEngine::CaptureRow(int row) {
+bool DownloadEngine::CaptureRow(const RunJob& run, const ChapterJob& chapter) {
   using Clock = std::chrono::steady_clock;
   const EngineTexts& t = DownloadTexts();
   DownloadState& s = TheDownloadState();
+  const int row = chapter.row;
 
   table_.SetHighlight(row, true);
   table_.ScrollIntoView(row);
-  const Text title = table_.CellText(row, kColTitle);
-  const Text address = controls_.GetText(Ctl::BaseAddressBox) + table_.CellText(row, kColLink);
+  const Text address = run.baseAddress + chapter.link;
 
-  Text text;
+  Text page;
   bool enough = false;
   for (int attempt = 1; attempt <= kCaptureAttempts && !enough; ++attempt) {
     table_.SetCellText(row, kColStatus, attempt == 1 ? t.downloading : t.retrying + Decimal(attempt));
-    text.clear();
+    page.clear();
     bool loaded = false;
     if (browser_) {
       s.documentReady = 0;
       browser_->Navigate(address);
-      // Bounded, and cut short by a stop: a page that never finishes is a short attempt.
+      // Bounded, and cut short by a stop: a page that never finishes is a short attempt. Looked
+      // at often, so a page that is ready is taken at once.
       const Clock::time_point deadline = Clock::now() + pageWaitLimit_;
-      // Looked at every 50 ms rather than every second, so a page that is ready is taken at
-      // once instead of after the rest of a one-second wait.
       while (s.documentReady == 0 && s.stopRequested == 0 && Clock::now() < deadline) {
         controls_.Wait(kPollMs, WaitUnit::kMilliseconds);
       }
       loaded = s.documentReady == 1;
       if (loaded) {
-        text = GetPageText();
+        page = GetPageText();
       } else {
         browser_->StopLoading();
       }
     }
-    const Text left = controls_.GetText(Ctl::LeftMarkerBox);
-    const Text right = controls_.GetText(Ctl::RightMarkerBox);
-    text = ExtractBetween(text, left, right);
+    const Text cut = ExtractBetween(page, run.leftMarker, run.rightMarker);
     controls_.Pump();
-    enough = RemoveSpaces(text).size() >= kMinCaptureBytes;
+    enough = RemoveSpaces(cut).size() >= kMinCaptureBytes;
     // A stop that cut the wait short ends the row: it is given up and stays checked.
     if (!loaded && s.stopRequested == 1) break;
   }
@@ -86,7 +86,7 @@ bool DownloadEngine::CaptureRow(int row) {
     CountGivenUp();
     return false;
   }
-  if (!SaveChapterFile(row, CleanChapterText(title + "\r\n" + text))) {
+  if (!SaveChapterPage(run, chapter, page)) {
     table_.SetHighlight(row, false);
     return false;
   }

@@ -470,7 +470,7 @@ TEST_F(ThreadPoolTest, WorkersGetTheChosenStackSize) {
   }
   ASSERT_TRUE(pool.Stop());
 
-  // A size below the platform's minimum still gives working threads.
+  // A size below the system's minimum thread stack still gives working threads.
   board.Reset();
   ASSERT_TRUE(pool.Start(1, 1, {}, {}, 5000));
   EXPECT_EQ(pool.StackSize(), 8192);

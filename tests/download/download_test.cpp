@@ -539,6 +539,63 @@ TEST_F(SlowSiteTest, ClosingTheWindowDropsTheQueueAndWaitsForRunningChapters) {
   EXPECT_TRUE(controls.Notices().empty());  // no finish step
 }
 
+// Typing another address during a run shows another site's rule: other markers, another base
+// address, another page-capture flag. The run goes on with the rule it started with: every
+// chapter is fetched from its own address and cut with the first site's markers.
+TEST_F(DownloadTest, ARunKeepsTheRuleItStartedWithWhenAnotherRuleIsShown) {
+  UseMarkup(kLingdian);
+  controls.SetChecked(Ctl::MergeCheck, false);
+  const char* bodies[] = {"<p>一</p>", "<p>二</p>", "<p>三</p>", "<p>四</p>"};
+  const char* titles[] = {"甲", "乙", "丙", "丁"};
+  for (int i = 0; i < 4; ++i) {
+    AddPage(i + 1, {.body = PageBytes(kLingdian, Enc::Gbk, bodies[i]), .delayMs = 40},
+            titles[i]);
+  }
+  bool switched = false;
+  OnPump([&] {
+    if (switched) return;
+    switched = true;  // right after the first chapter was queued
+    UseMarkup(kDingdian);
+    controls.SetText(Ctl::BaseAddressBox, "http://127.0.0.1:1/");
+    controls.SetChecked(Ctl::CaptureCheck, true);
+  });
+  Engine().StartDownload();
+  ASSERT_TRUE(switched);
+  const char* expected[] = {"甲\r\n  一\r\n", "乙\r\n  二\r\n", "丙\r\n  三\r\n", "丁\r\n  四\r\n"};
+  for (int r = 0; r < 4; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(Status(r), G("下载完毕"));
+    EXPECT_EQ(site.Requests("/book/" + std::to_string(r + 1) + ".html"), 1);
+    EXPECT_EQ(FileUtf8(Engine().ChapterFilePath(r)), expected[r]);
+  }
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text, G("章节内容已下载完毕"));
+}
+
+// The pause and stop buttons act on the mode the run started in, whatever the check box shows
+// by now: a stop still drops the queued chapters of an HTTP run.
+TEST_F(SlowSiteTest, StopActsOnTheRunsModeWhenAnotherRuleIsShown) {
+  AddSlowRows(40, 300);
+  bool stopped = false;
+  OnPump([&] {
+    if (!stopped && qv::DownloadPool().BusyCount() > 0 && qv::DownloadPool().QueuedCount() > 0) {
+      stopped = true;
+      controls.SetChecked(Ctl::CaptureCheck, true);  // the rule of a page-capture site shows
+      Engine().TogglePause();
+      EXPECT_EQ(qv::TheDownloadState().pauseRequested, 0);
+      Engine().TogglePause();
+      Engine().StopDownload();
+    }
+  });
+  Engine().StartDownload();
+  ASSERT_TRUE(stopped);
+  int saved = 0, untouched = 0;
+  ExpectSavedOrUntouched(saved, untouched);
+  EXPECT_GT(untouched, 0);
+  EXPECT_FALSE(qv::DownloadPool().IsRunning());
+  EXPECT_TRUE(controls.Notices().empty());
+}
+
 TEST_F(DownloadTest, DoubleClickOpensTheRowsChapterFileFromColumnOneOn) {
   fs::create_directory(fs::u8path("天玄记"));
   for (int i = 0; i < 3; ++i) AddRow(G("章"), "x", 0);

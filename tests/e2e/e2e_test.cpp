@@ -448,6 +448,30 @@ TEST_F(E2eTest, StopDropsTheQueueAndLaterRunsRestartThenReuseThePool) {
   EXPECT_EQ(notices->Texts(), std::vector<QString>{Shown("整本小说下载完毕")});
 }
 
+// An address of another site typed during a run shows that site's rule: other markers, page
+// capture on. The run goes on with the rule it started with and saves every chapter whole.
+TEST_F(E2eTest, AnAddressTypedDuringARunLeavesTheRunWithTheRuleItStartedWith) {
+  Open(3);
+  FetchBook();
+  site->HoldChapters(true);
+  Script script;
+  script.Then([&] { return site->Held() >= 3; },
+              [&] {
+                program->TypeAddress("http://book.2345.com/book/1.html");
+                site->OpenGate();
+              });
+  Download();
+
+  ASSERT_TRUE(script.Done());
+  qv::RuleWindow* rules = qv::RuleWindowOf(program->window());
+  ASSERT_NE(rules, nullptr);
+  EXPECT_EQ(qv::WidgetText(rules->FieldBox(qv::RuleField::kSite)), "http://book.2345.com/");
+  EXPECT_TRUE(program->Checked("选择框_页面抓取"));
+  for (int n = 1; n <= 3; ++n) ExpectSaved(n);
+  EXPECT_EQ(notices->Texts(), std::vector<QString>{Shown("整本小说下载完毕")});
+  EXPECT_EQ(FileUtf8(kBookPath), WholeBook());
+}
+
 TEST_F(E2eTest, TheRowToolsAndTheFetchAreOffDuringARunAndOnAfter) {
   Open(6);
   FetchBook();
