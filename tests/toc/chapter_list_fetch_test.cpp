@@ -6,15 +6,18 @@
 #include <thread>
 
 #include "shell/memory_ports.h"
-#include "fixture_site.h"
 #include "rules/default_rules.h"
 #include "text/encoding.h"
 #include "web/http_fetch.h"
 
+#include "gzip.h"
+#include "raw_servers.h"
+#include "test_site.h"
+
 namespace qv {
 namespace {
 
-using testing::FixtureSite;
+using qvtest::GzipBytes;
 
 Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
 
@@ -131,7 +134,7 @@ class ChapterListFetchTest : public ::testing::Test {
     }
   }
 
-  FixtureSite site;
+  qvtest::TestSite site;
   MemoryTable table;
   MemoryControls controls;
   ChapterListFetch fetch{table, controls};
@@ -202,8 +205,9 @@ TEST_F(ChapterListFetchTest, Utf8PageWithCrLfTitlePattern) {
 
 TEST_F(ChapterListFetchTest, GzipEncodedPages) {
   // The marker is found in any letter case; the unpacked UTF-8 is converted too.
-  site.ServeGzip("/gz/index.html", LingdianPage(), "content-encoding", "GZIP");
-  site.ServeGzip("/gz8/", WuduPage(), "Content-Encoding", "gzip");
+  site.Serve("/gz/index.html",
+             {.body = GzipBytes(LingdianPage()), .headers = {{"content-encoding", "GZIP"}}});
+  site.Serve("/gz8/", {.body = GzipBytes(WuduPage()), .headers = {{"Content-Encoding", "gzip"}}});
   UseRule("零点看书");
   SetAddress(site.Address("/gz/index.html"));
   RunFetch();
@@ -248,7 +252,7 @@ TEST_F(ChapterListFetchTest, InvalidTitlePatternFails) {
 
 TEST_F(ChapterListFetchTest, UnreachableAddressFails) {
   UseRule("零点看书");
-  SetAddress("http://127.0.0.1:" + std::to_string(testing::ClosedPort()) + "/book/1/");
+  SetAddress("http://127.0.0.1:" + std::to_string(qvtest::ClosedPort()) + "/book/1/");
   RunFetch();
   ExpectFailure();
 }
@@ -274,11 +278,11 @@ TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtAT
   controls.SetEnabled(Ctl::PauseButton, true);
   controls.SetEnabled(Ctl::StopButton, true);
 
-  site.ServeHeld("/52/index.html", Zw52Page());
+  site.Serve("/52/index.html", {.body = Zw52Page(), .held = true});
   UseRule("52中文网");
   SetAddress(site.Address("/52/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   // While the page is on its way: everything of the first fetch is gone, the controls are off.
   EXPECT_TRUE(fetch.Running());
   EXPECT_EQ(table.RowCount(), 0);
@@ -292,37 +296,37 @@ TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtAT
     EXPECT_FALSE(controls.IsEnabled(c)) << static_cast<int>(c);
   }
   // A second press meanwhile starts nothing.
-  const int requests = site.RequestCount();
+  const int requests = site.TotalRequests();
   const size_t statusWrites = controls.TextHistory(Ctl::StatusLabel).size();
   fetch.Start();
   EXPECT_EQ(controls.TextHistory(Ctl::StatusLabel).size(), statusWrites);
 
-  site.Release();
+  site.OpenGate();
   WaitIdle();
-  EXPECT_EQ(site.RequestCount(), requests);
+  EXPECT_EQ(site.TotalRequests(), requests);
   EXPECT_EQ(table.RowCount(), 4);
   EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("星辰变"));
   ExpectSuccessNotice();
 }
 
 TEST_F(ChapterListFetchTest, AddressReadAgainForTheBaseAddress) {
-  site.ServeHeld("/book/12/index.html", LingdianPage());
+  site.Serve("/book/12/index.html", {.body = LingdianPage(), .held = true});
   UseRule("零点看书");
   SetAddress(site.Address("/book/12/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   SetAddress("http://other/a/b/c.html");  // edited during the fetch
-  site.Release();
+  site.OpenGate();
   WaitIdle();
   EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), "http://other/a/b/");
 }
 
 TEST_F(ChapterListFetchTest, ShutdownWhileTheTransferHangsEndsPromptly) {
-  site.ServeHeld("/book/12/index.html", LingdianPage());
+  site.Serve("/book/12/index.html", {.body = LingdianPage(), .held = true});
   UseRule("零点看书");
   SetAddress(site.Address("/book/12/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   const auto t0 = std::chrono::steady_clock::now();
   fetch.Shutdown();
   const auto waited = std::chrono::steady_clock::now() - t0;
@@ -335,7 +339,7 @@ TEST_F(ChapterListFetchTest, ShutdownWhileTheTransferHangsEndsPromptly) {
   // A closed fetch starts no more.
   fetch.Start();
   EXPECT_FALSE(fetch.Running());
-  site.Release();
+  site.OpenGate();
 }
 
 TEST_F(ChapterListFetchTest, DestroyedRightAfterStartIsClean) {
