@@ -10,6 +10,7 @@
 #include "text/encoding.h"
 #include "web/http_fetch.h"
 
+#include "book_site.h"
 #include "gzip.h"
 #include "raw_servers.h"
 #include "test_site.h"
@@ -158,6 +159,36 @@ TEST_F(ChapterListFetchTest, TwoGroupRuleOnGbkPage) {
   EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address("/book/12/"));
   EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "3");
   ExpectSuccessNotice();
+}
+
+// The shared book site in each markup it offers reads back under its rule, and a chapter added
+// to the book shows at the next fetch.
+TEST_F(ChapterListFetchTest, BookSiteMarkupsReadUnderTheirRulesAndTheListGrows) {
+  const struct {
+    qvtest::BookMarkup markup;
+    const char* rule;
+  } cases[] = {{qvtest::BookMarkup::Biquge, "笔趣阁"}, {qvtest::BookMarkup::Lingdian, "零点看书"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    qvtest::BookSite book(4, false, c.markup);
+    book.SetBook(G("天玄记"), G("张三"), {G("第一章 山门"), G("第二章 下山")}, {G("甲"), G("乙")});
+    UseRule(c.rule);
+    SetAddress(book.IndexAddress());
+    table.DeleteAllRows();
+    RunFetch();
+    ExpectRows({{"1.html", G("第一章 山门")}, {"2.html", G("第二章 下山")}});
+    EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("天玄记"));
+    EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), G("张三"));
+    EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), book.Base() + "book/");
+
+    book.AddChapter(G("第三章 入城"), G("丙"));
+    table.DeleteAllRows();
+    RunFetch();
+    ExpectRows({{"1.html", G("第一章 山门")}, {"2.html", G("第二章 下山")},
+                {"3.html", G("第三章 入城")}});
+    EXPECT_EQ(book.Requests("/book/index.html"), 2);
+    EXPECT_EQ(book.ChapterPage(3).find(G("丙")) != std::string::npos, true);
+  }
 }
 
 TEST_F(ChapterListFetchTest, FourGroupRuleGivesTwoRowsPerMatchInOrder) {
