@@ -126,7 +126,8 @@ TEST_F(CaptureTest, AcceptsTwentyBytesBesidesSpacesAndRefusesNineteen) {
 
 TEST_F(CaptureTest, ASuccessAtTheFifthAttemptIsSavedAndNotAFailure) {
   controls.SetChecked(Ctl::MergeCheck, true);
-  const Text row = AddCapturedRow("第五次", {"", "短", "", "短短", "<p>第五次才等到的正文，足够长了</p>"});
+  const Text row =
+      AddCapturedRow("第五次", {"", "短", "", "短短", "<p>第五次才等到的正文，足够长了</p>"});
   Engine().StartDownload();
   EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", "重试下载4",
                             "重试下载5", "下载完毕"}));
@@ -225,7 +226,7 @@ TEST_F(CaptureTest, AStopWhileAPageHangsGivesTheRowUpAndTheNextRunFetchesBoth) {
   EXPECT_FALSE(controls.IsEnabled(Ctl::StopButton));
   EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
 
-  // The next run fetches both; the stopped load does not pass for the first page.
+  // The next run fetches both, the given-up row with its page's new text.
   controls.SetPumpHook({});
   browser.pages[first] = {G("菜单 ") + G(kLeft) + G("第一章的正文，这次加载完了") + G(kRight)};
   Engine().StartDownload();
@@ -250,6 +251,7 @@ TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
   });
   Engine().StartDownload();
   EXPECT_GE(pausedPumps, 5);
+  EXPECT_EQ(pausedPumps, 5);  // the pause ended at the fifth paused pump
   EXPECT_EQ(controls.TextHistory(Ctl::PauseButton), G_({"暂停", "继续", "暂停"}));
   // The row under way finished all the same.
   EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "下载完毕"}));

@@ -18,11 +18,11 @@ namespace qvtest {
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
 struct SiteAnswer {
-  std::string body;                                   // bytes as sent (before packing)
+  std::string body{};                                 // bytes as sent (before packing)
   std::string contentType = "text/html; charset=gbk";
   bool hang = false;     // the head and the body go out, then spaces while the site runs
   int status = 200;
-  HeaderList headers;    // further header lines, in this order and spelling
+  HeaderList headers{};  // further header lines, in this order and spelling
   bool gzip = false;     // the body gzip-packed, with "Content-Encoding: gzip"
   bool chunked = false;  // chunked transfer, the body in several pieces
   int delayMs = 0;       // waits this long before answering
