@@ -35,7 +35,7 @@
 #include "gui/startup.h"
 #include "gui/web_page_browser.h"
 #include "shell/memory_ports.h"
-#include "capture_site.h"
+#include "test_site.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
 #include "gui/rule_window/rule_window_hooks.h"
@@ -152,7 +152,7 @@ int Saved(qv::ChapterTable& t) {
 
 // The capture run and its HTTP counterpart, in this process.
 int Throughput(int pages, int windowPages) {
-  qvtest::CaptureSite site;
+  qvtest::TestSite site;
   for (int i = 1; i <= std::max(pages, windowPages); ++i) {
     site.Set("c" + std::to_string(i) + ".html", {{ChapterPage(i)}});
   }
@@ -239,7 +239,7 @@ int Throughput(int pages, int windowPages) {
 // idle (with `withView`, once the browser view has also loaded its first page), then the idle
 // memory after a second.
 int StartOnce(bool withView) {
-  qvtest::CaptureSite site;
+  qvtest::TestSite site;
   site.Set("blank.html", {{"<html><body></body></html>"}});
   qv::MainWindowHooks hooks;
   qv::AttachRuleWindow(hooks);

@@ -20,7 +20,7 @@
 #include "shell/memory_ports.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
-#include "fixture_site.h"
+#include "test_site.h"
 #include "text/encoding.h"
 
 extern char** environ;
@@ -63,9 +63,9 @@ std::string ChapterPage(int n) {
 
 std::string PagePath(int n) { return "/book/" + std::to_string(n) + ".html"; }
 
-void ServeBook(qvtest::FixtureSite& site, int chapters, int latencyMs) {
+void ServeBook(qvtest::TestSite& site, int chapters, int latencyMs) {
   for (int n = 1; n <= chapters; ++n) {
-    site.Page(PagePath(n), {.body = ChapterPage(n), .delayMs = latencyMs});
+    site.Serve(PagePath(n), {.body = ChapterPage(n), .delayMs = latencyMs});
   }
 }
 
@@ -176,9 +176,9 @@ int main(int argc, char** argv) {
   const fs::path dir = pattern;
   const fs::path old = fs::current_path();
 
-  qvtest::FixtureSite site(64, true);
+  qvtest::TestSite site({.threads = 64, .keepAlive = true});
   ServeBook(site, chapters, latencyMs);
-  const std::string base = site.Base();
+  const std::string base = site.Address("");
   qv::CreateProcessObjects();
 
   std::printf("%d chapters, %d ms latency each, 20 at a time\n", chapters, latencyMs);
@@ -212,9 +212,9 @@ int main(int argc, char** argv) {
   }
   qv::ExitCleanup();
 
-  qvtest::FixtureSite bigSite(32, true);
+  qvtest::TestSite bigSite({.threads = 32, .keepAlive = true});
   ServeBook(bigSite, bigChapters, 0);
-  const int rc = SpawnBig(bigSite.Base(), bigChapters, dir);
+  const int rc = SpawnBig(bigSite.Address(""), bigChapters, dir);
   std::error_code ec;
   fs::remove_all(dir, ec);
   return rc;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "shell/memory_ports.h"
-#include "fixture_site.h"
+#include "test_site.h"
 #include "text/regex_object.h"
 #include "toc/chapter_list_fetch.h"
 #include "toc_page.h"
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   const int chapters = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
   const int runs = 9;
   const qv::Text page = qv::bench::ChapterListPage(chapters);
-  qv::testing::FixtureSite site;
+  qvtest::TestSite site;
   site.Serve("/book/12/index.html", page);
   const std::string address = site.Address("/book/12/index.html");
 

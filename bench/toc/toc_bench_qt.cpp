@@ -26,7 +26,7 @@
 #include "gui/qt_ports.h"
 #include "gui/window_bridge.h"
 #include "shell/memory_ports.h"
-#include "fixture_site.h"
+#include "test_site.h"
 #include "text/regex_object.h"
 #include "toc/chapter_list_fetch.h"
 #include "toc_page.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   constexpr int kRuns = 3;
 
   const qv::Text page = qv::bench::ChapterListPage(chapters);
-  qv::testing::FixtureSite site;
+  qvtest::TestSite site;
   site.Serve("/book/12/index.html", page);
   const std::string address = site.Address("/book/12/index.html");
 

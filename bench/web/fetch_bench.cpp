@@ -2,7 +2,6 @@
 // same 2,000 small pages of a local nginx, measured side by side; and the peak memory of
 // decoding a 50 MiB gzip page.
 #include <sys/wait.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "local_servers.h"
+#include "gzip.h"
+#include "raw_servers.h"
 #include "web/http_fetch.h"
 #include "web/response_decoder.h"
 
@@ -63,13 +63,13 @@ double RunHttpFetch(const std::vector<std::string>& urls, const std::vector<size
 
 double RunCurl(const std::string& configFile, int* status) {
   const auto start = Clock::now();
-  *status = qv::testing::RunCommand({"curl", "--silent", "--parallel", "--parallel-max",
+  *status = qvtest::RunCommand({"curl", "--silent", "--parallel", "--parallel-max",
                                      std::to_string(kThreads), "--config", configFile});
   return Seconds(Clock::now() - start);
 }
 
 int FetchBench() {
-  qv::testing::LocalNginx nginx;
+  qvtest::LocalNginx nginx;
   if (!nginx.ok()) {
     std::fprintf(stderr, "nginx did not start:\n%s\n", nginx.ErrorLog().c_str());
     return 1;
@@ -109,20 +109,6 @@ int FetchBench() {
   return 0;
 }
 
-std::string Gzip(const std::string& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 // Child mode: decode the gzip file and report memory before and at the peak.
 int DecodeChild(const char* file) {
   std::string body;
@@ -147,7 +133,7 @@ int DecodeChild(const char* file) {
 }
 
 int GzipBench(const char* self) {
-  qv::testing::TempDir dir;
+  qvtest::TempDir dir;
   std::string page;
   page.reserve(50u << 20);
   for (int i = 0; page.size() < (50u << 20); ++i) {
@@ -155,12 +141,12 @@ int GzipBench(const char* self) {
             std::to_string(i * 2654435761u % 1000003) + "<br />\n";
   }
   page.resize(50u << 20);
-  const std::string packed = Gzip(page);
+  const std::string packed = qvtest::GzipBytes(page, 6);
   const std::filesystem::path file = dir.path() / "page.gz";
   std::ofstream(file, std::ios::binary) << packed;
   std::printf("50 MiB page packs to %.1f MiB\n", packed.size() / 1048576.0);
   std::fflush(stdout);
-  return qv::testing::RunCommand({self, "--decode", file.string()}, true);
+  return qvtest::RunCommand({self, "--decode", file.string()}, true);
 }
 
 }  // namespace

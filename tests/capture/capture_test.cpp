@@ -1,6 +1,9 @@
-// Page capture through the real browser engine, offscreen, against a local chapter site: the
+// Page capture through the real browser engine, offscreen, against the local test site: the
 // browser on its own (lazy view, stale loads, addresses), the download engine's capture loop
-// over it, and the real main window.
+// over it where only a real engine shows the behaviour (text written by scripts, pages that
+// never finish loading, decoding, the view made on first use), and the real main window. The
+// capture loop's rules (the length limit, retries, pause and stop) are tested with the
+// in-memory browser in the download tests.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -27,9 +30,9 @@
 #include "gui/notices.h"
 #include "gui/web_page_browser.h"
 #include "shell/memory_ports.h"
-#include "capture_site.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
+#include "test_site.h"
 #include "text/encoding.h"
 
 namespace qvtest {
@@ -130,7 +133,7 @@ class BrowserTest : public ::testing::Test {
     return PumpUntil([&] { return reports > before; });
   }
 
-  CaptureSite site;
+  TestSite site;
   std::unique_ptr<QWidget> host;
   std::unique_ptr<qv::WebEnginePageBrowser> browser;
   int reports = 0;
@@ -331,7 +334,7 @@ class EngineCaptureTest : public ::testing::Test {
 
   static QWidget* host_;
   static qv::WebEnginePageBrowser* browser_;
-  CaptureSite site;
+  TestSite site;
   qv::MemoryTable table;
   qv::MemoryControls controls;
   std::unique_ptr<qv::DownloadEngine> engine;
@@ -361,37 +364,6 @@ TEST_F(EngineCaptureTest, ABodyWrittenByScriptIsCapturedWhereTheHttpDownloadMiss
   EXPECT_EQ(site.Requests("c1.html"), 2);
 }
 
-TEST_F(EngineCaptureTest, NineteenBytesBesidesSpacesAreRefusedAndTwentyAccepted) {
-  const std::string shortBody = "  一二三四五六七八九 　 x  　";   // 19 bytes once spaces go
-  const std::string longBody = "  一二三四五六七八九 　 xy  　";   // 20
-  const std::string shortPath = AddRow("短", {Scripted(shortBody)});
-  AddRow("长", {Scripted(longBody)});
-  engine->StartDownload();
-
-  EXPECT_EQ(History(0), Texts({"等待下载", "正在下载", "重试下载2", "重试下载3", "重试下载4",
-                               "重试下载5", "失败3次"}));
-  EXPECT_EQ(site.Requests(shortPath), 5);
-  EXPECT_EQ(table.CheckState(0), 1);
-  EXPECT_FALSE(table.IsHighlighted(0));
-  EXPECT_FALSE(fs::exists(qv::FsPath(engine->ChapterFilePath(0))));
-
-  EXPECT_EQ(History(1), Texts({"等待下载", "正在下载", "下载完毕"}));
-  EXPECT_EQ(Chapter(1), "长\r\n" + longBody);
-  EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 1);
-}
-
-TEST_F(EngineCaptureTest, ASuccessAtTheFifthAttemptIsSavedAndNotCountedAsFailed) {
-  const std::string good = "第五次才等到的正文，足够长了";
-  const std::string path = AddRow("第五次", {Scripted("短"), Scripted(""), Scripted("短短"),
-                                             Scripted("还是短"), Scripted(good)});
-  engine->StartDownload();
-  EXPECT_EQ(History(0), Texts({"等待下载", "正在下载", "重试下载2", "重试下载3", "重试下载4",
-                               "重试下载5", "下载完毕"}));
-  EXPECT_EQ(site.Requests(path), 5);
-  EXPECT_EQ(Chapter(0), "第五次\r\n" + good);
-  EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 0);
-}
-
 TEST_F(EngineCaptureTest, APageDeclaringUtf8GivesTheRightTextAndIsNotConvertedTwice) {
   const std::string body = "中文正文：甲乙丙丁戊己庚辛壬癸";
   // Served as UTF-8, declared in capitals, and the declaration also shows in the page's text,
@@ -409,82 +381,6 @@ TEST_F(EngineCaptureTest, APageDeclaringUtf8GivesTheRightTextAndIsNotConvertedTw
   EXPECT_EQ(Chapter(0), "一\r\n" + body);
   EXPECT_EQ(Chapter(1), "二\r\n" + body);
   EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 0);
-}
-
-TEST_F(EngineCaptureTest, AStopDuringARowEndsTheLoopAfterThatRow) {
-  const std::string first = AddRow("一", {Hanging("第一章的正文，足够长了吧")});
-  const std::string second = AddRow("二", {Scripted("第二章的正文，足够长了吧")});
-  bool stopped = false;
-  OnPump([&] {
-    if (!stopped && site.OpenHangs() == 1) {
-      stopped = true;
-      engine->StopDownload();
-    }
-  });
-  engine->StartDownload();
-  EXPECT_TRUE(stopped);
-  // The row under way ends (its page never came: given up, still checked); no next row.
-  EXPECT_EQ(History(0), Texts({"等待下载", "正在下载", "失败3次"}));
-  EXPECT_EQ(table.CheckState(0), 1);
-  EXPECT_EQ(site.Requests(first), 1);
-  EXPECT_EQ(site.Requests(second), 0);
-  EXPECT_EQ(History(1), Texts({"等待下载"}));
-  EXPECT_TRUE(controls.Notices().empty());
-  EXPECT_FALSE(controls.IsEnabled(Ctl::StopButton));
-  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
-
-  // The next run fetches both; the stopped load does not pass for the first page.
-  OnPump({});
-  site.Set(first, {Scripted("第一章的正文，这次加载完了")});
-  engine->StartDownload();
-  EXPECT_EQ(Chapter(0), "一\r\n第一章的正文，这次加载完了");
-  EXPECT_EQ(Chapter(1), "二\r\n第二章的正文，足够长了吧");
-}
-
-TEST_F(EngineCaptureTest, APauseTakesEffectBeforeTheNextRowAndAStopEndsIt) {
-  const std::string first = AddRow("一", {Scripted("第一章的正文，足够长了吧")});
-  const std::string second = AddRow("二", {Scripted("第二章的正文，足够长了吧")});
-  AddRow("三", {Scripted("第三章的正文，足够长了吧")});
-  int pausedPumps = 0;
-  bool paused = false;
-  OnPump([&] {
-    const Text caption = controls.GetText(Ctl::PauseButton);
-    if (!paused && site.Requests(first) == 1) {
-      paused = true;
-      engine->TogglePause();  // pressed during the first row
-    } else if (caption == G("继续")) {
-      EXPECT_EQ(site.Requests(second), 0);  // no row begins while paused
-      if (++pausedPumps == 5) engine->TogglePause();
-    }
-  });
-  engine->StartDownload();
-  EXPECT_EQ(pausedPumps, 5);
-  EXPECT_EQ(controls.TextHistory(Ctl::PauseButton), Texts({"暂停", "继续", "暂停"}));
-  // The row under way finished all the same.
-  EXPECT_EQ(History(0), Texts({"等待下载", "正在下载", "下载完毕"}));
-  for (int r = 1; r < 3; ++r) EXPECT_EQ(table.CellText(r, qv::kColStatus), G("下载完毕"));
-
-  // A stop while paused ends the pause and the loop; the caption reads "暂停".
-  for (int r = 0; r < 3; ++r) table.SetCheckState(r, 1);
-  site.Set(first, {Scripted("第一章的正文，足够长了吧")});
-  site.Set(second, {Scripted("第二章的正文，足够长了吧")});
-  int waits = 0;
-  paused = false;
-  OnPump([&] {
-    if (!paused && site.Requests(first) == 1) {
-      paused = true;
-      engine->TogglePause();
-    } else if (controls.GetText(Ctl::PauseButton) == G("继续") && ++waits == 3) {
-      engine->StopDownload();
-    }
-  });
-  engine->StartDownload();
-  EXPECT_EQ(waits, 3);
-  EXPECT_EQ(controls.GetText(Ctl::PauseButton), G("暂停"));
-  EXPECT_EQ(qv::TheDownloadState().pauseRequested, 0);
-  EXPECT_EQ(site.Requests(second), 0);
-  EXPECT_EQ(table.CheckState(1), 1);
-  EXPECT_TRUE(controls.Notices().size() == 1u);  // from the first run only
 }
 
 TEST_F(EngineCaptureTest, WithoutACheckedRowNothingChangesAndNoBrowserIsMade) {
@@ -527,7 +423,7 @@ TEST_F(EngineCaptureTest, APageThatNeverFinishesIsAShortAttemptAfterTheBoundedWa
 
 // The real main window: its table and controls, the browser in 互联网浏览器1, the exit button.
 TEST(WindowCapture, CapturesThroughTheMainWindowAndTheExitButtonStopsTheBrowser) {
-  CaptureSite site;
+  TestSite site;
   site.Set("c1.html", {Scripted("主窗口里抓取到的正文内容")});
   site.Set("hang.html", {Hanging("不会加载完的页面")});
   std::vector<Text> notices;

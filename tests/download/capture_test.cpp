@@ -102,7 +102,7 @@ class CaptureTest : public EngineTest {
 
 TEST_F(CaptureTest, AcceptsTwentyBytesBesidesSpacesAndRefusesNineteen) {
   // 19 bytes once spaces (ASCII and full-width) are removed; tabs and line ends count.
-  AddCapturedRow("短", {"  一二三四五六七八九 　 x  　"});
+  const Text shortRow = AddCapturedRow("短", {"  一二三四五六七八九 　 x  　"});
   AddCapturedRow("长", {"  一二三四五六七八九 　 xy  　"});
   AddCapturedRow("行", {"一二三四五六七八九\r\n"});
   Engine().StartDownload();
@@ -112,6 +112,8 @@ TEST_F(CaptureTest, AcceptsTwentyBytesBesidesSpacesAndRefusesNineteen) {
   EXPECT_EQ(table.CheckState(0), 1);
   EXPECT_FALSE(table.IsHighlighted(0));
   EXPECT_EQ(browser.navigations.size(), 5u + 1u + 1u);
+  EXPECT_EQ(browser.NavigationsTo(shortRow), 5);
+  EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(0)));
 
   EXPECT_EQ(History(1), G_({"等待下载", "正在下载", "下载完毕"}));
   EXPECT_EQ(FileUtf8(G("天玄记/2.txt")), "长\r\n  一二三四五六七八九 　 xy  　");
@@ -124,10 +126,12 @@ TEST_F(CaptureTest, AcceptsTwentyBytesBesidesSpacesAndRefusesNineteen) {
 
 TEST_F(CaptureTest, ASuccessAtTheFifthAttemptIsSavedAndNotAFailure) {
   controls.SetChecked(Ctl::MergeCheck, true);
-  AddCapturedRow("第五次", {"", "短", "", "短短", "<p>第五次才等到的正文，足够长了</p>"});
+  const Text row =
+      AddCapturedRow("第五次", {"", "短", "", "短短", "<p>第五次才等到的正文，足够长了</p>"});
   Engine().StartDownload();
   EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", "重试下载4",
                             "重试下载5", "下载完毕"}));
+  EXPECT_EQ(browser.NavigationsTo(row), 5);
   EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), "第五次\r\n  第五次才等到的正文，足够长了\r\n");
   EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 0);
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("整本小说下载完毕"));
@@ -200,6 +204,36 @@ TEST_F(CaptureTest, StopDuringARowEndsTheLoopAfterThatRow) {
   }
 }
 
+TEST_F(CaptureTest, AStopWhileAPageHangsGivesTheRowUpAndTheNextRunFetchesBoth) {
+  const Text first = AddCapturedRow("一", {std::nullopt});
+  const Text second = AddCapturedRow("二", {"第二章的正文，足够长了吧"});
+  bool stopped = false;
+  OnPump([&] {
+    if (!stopped && !browser.navigations.empty()) {
+      stopped = true;
+      Engine().StopDownload();
+    }
+  });
+  Engine().StartDownload();
+  EXPECT_TRUE(stopped);
+  // The row under way ends (its page never came: given up, still checked); no next row.
+  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "失败3次"}));
+  EXPECT_EQ(table.CheckState(0), 1);
+  EXPECT_EQ(browser.NavigationsTo(first), 1);
+  EXPECT_EQ(browser.NavigationsTo(second), 0);
+  EXPECT_EQ(History(1), G_({"等待下载"}));
+  EXPECT_TRUE(controls.Notices().empty());
+  EXPECT_FALSE(controls.IsEnabled(Ctl::StopButton));
+  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
+
+  // The next run fetches both, the given-up row with its page's new text.
+  controls.SetPumpHook({});
+  browser.pages[first] = {G("菜单 ") + G(kLeft) + G("第一章的正文，这次加载完了") + G(kRight)};
+  Engine().StartDownload();
+  EXPECT_EQ(FileUtf8(Engine().ChapterFilePath(0)), "一\r\n第一章的正文，这次加载完了");
+  EXPECT_EQ(FileUtf8(Engine().ChapterFilePath(1)), "二\r\n第二章的正文，足够长了吧");
+}
+
 TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
   AddCapturedRow("一", {"<p>第一章的正文，足够长了吧</p>"});
   const Text second = AddCapturedRow("二", {"<p>第二章的正文，足够长了吧</p>"});
@@ -217,8 +251,12 @@ TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
   });
   Engine().StartDownload();
   EXPECT_GE(pausedPumps, 5);
+  EXPECT_EQ(pausedPumps, 5);  // the pause ended at the fifth paused pump
   EXPECT_EQ(controls.TextHistory(Ctl::PauseButton), G_({"暂停", "继续", "暂停"}));
+  // The row under way finished all the same.
+  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "下载完毕"}));
   EXPECT_EQ(Status(1), G("下载完毕"));
+  EXPECT_EQ(Status(2), G("下载完毕"));
   EXPECT_EQ(browser.NavigationsTo(second), 1);
   EXPECT_EQ(browser.NavigationsTo(third), 1);
 
@@ -240,6 +278,7 @@ TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
   EXPECT_EQ(controls.GetText(Ctl::PauseButton), G("暂停"));
   EXPECT_EQ(qv::TheDownloadState().pauseRequested, 0);
   EXPECT_EQ(table.CheckState(1), 1);
+  EXPECT_EQ(controls.Notices().size(), 1u);  // from the first run only
 }
 
 TEST_F(CaptureTest, WithoutACheckedRowNothingChanges) {

@@ -50,8 +50,8 @@ class DownloadTest : public EngineTest {
   // A page at /book/<n>.html and a checked row for it, with an absolute link.
   void AddPage(int n, PageReply reply, const char* title = "第1章 开始") {
     const std::string path = "/book/" + std::to_string(n) + ".html";
-    site.Page(path, std::move(reply));
-    AddRow(G(title), site.Base() + path);
+    site.Set(path, AnswersOf(reply));
+    AddRow(G(title), site.Address(path));
   }
 
   std::vector<Text> History(int row) { return table.StatusHistory(row); }
@@ -61,7 +61,13 @@ class DownloadTest : public EngineTest {
     return out;
   }
 
-  FixtureSite site;
+  // Unknown pages answer 404 with a text, as a site's error page does.
+  void SetUp() override {
+    EngineTest::SetUp();
+    site.SetMissing({.body = "missing", .contentType = "text/plain", .status = 404});
+  }
+
+  TestSite site;
 };
 
 TEST_F(DownloadTest, PagesOfSeveralRulesEncodingsAndPackingAreSavedAsTheirChapterFile) {
@@ -136,16 +142,16 @@ TEST_F(DownloadTest, MissingMarkersGiveTheTitleLineAlone) {
 
 TEST_F(DownloadTest, TheLinkIsTheBaseAddressFollowedByTheRowsLink) {
   UseMarkup(kLingdian);
-  site.Page("/book/7.html", {.body = PageBytes(kLingdian, Enc::Gbk)});
-  site.Page("/dir/8.html", {.body = PageBytes(kLingdian, Enc::Gbk)});
+  site.Serve("/book/7.html", PageBytes(kLingdian, Enc::Gbk));
+  site.Serve("/dir/8.html", PageBytes(kLingdian, Enc::Gbk));
   // Empty base address: the row's link is used exactly as it stands.
-  AddRow(G("第1章 开始"), site.Base() + "/book/7.html");
+  AddRow(G("第1章 开始"), site.Address("/book/7.html"));
   Engine().StartDownload();
   EXPECT_EQ(site.Requests("/book/7.html"), 1);
   EXPECT_EQ(History(0).back(), G("下载完毕"));
 
   // A base address is put directly in front of the link, no separator added.
-  controls.SetText(Ctl::BaseAddressBox, site.Base() + "/di");
+  controls.SetText(Ctl::BaseAddressBox, site.Address("/di"));
   AddRow(G("第1章 开始"), "r/8.html");
   Engine().StartDownload();
   EXPECT_EQ(site.Requests("/dir/8.html"), 1);
@@ -285,12 +291,12 @@ TEST_F(DownloadTest, HostileTitlesStayInsideTheDirectoryAndEveryPathAgrees) {
       {G("天玄记"), "天玄记"},
   };
   UseMarkup(kLingdian);
-  site.Page("/book/1.html", {.body = PageBytes(kLingdian, Enc::Gbk)});
+  site.Serve("/book/1.html", PageBytes(kLingdian, Enc::Gbk));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder);
     for (const auto& e : fs::directory_iterator(".")) fs::remove_all(e.path());
     table.DeleteAllRows();
-    AddRow(G("第1章 开始"), site.Base() + "/book/1.html");
+    AddRow(G("第1章 开始"), site.Address("/book/1.html"));
     controls.SetText(Ctl::TitleLabel, c.title);
     controls.SetText(Ctl::AuthorLabel, "../y");
     Engine().StartDownload();

@@ -1,6 +1,6 @@
 // What the download tests share: each test runs in its own temporary current directory (two
 // levels below a sandbox, so a path that climbs out shows up in the sandbox), with the
-// process objects made anew, an in-memory table and controls, and the local fixture site.
+// process objects made anew, an in-memory table and controls, and the local test site.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include "download/book_files.h"
 #include "download/download_engine.h"
 #include "download/download_state.h"
-#include "fixture_site.h"
+#include "test_site.h"
 #include "text/encoding.h"
 
 namespace qvtest {
@@ -24,6 +24,24 @@ namespace qvtest {
 namespace fs = std::filesystem;
 using qv::Ctl;
 using qv::Text;
+
+// A chapter page as the download tests give it, answered by the test site.
+struct PageReply {
+  std::string body;                         // bytes as sent (before packing)
+  std::string contentType = "text/html";
+  bool gzip = false;                        // packed, with "Content-Encoding: gzip"
+  int emptyFirst = 0;                       // the first n requests get an empty body
+  int delayMs = 0;                          // every answer waits this long first
+};
+
+// The site's answer script for such a page.
+inline std::vector<SiteAnswer> AnswersOf(const PageReply& reply) {
+  const SiteAnswer empty{.contentType = reply.contentType, .delayMs = reply.delayMs};
+  std::vector<SiteAnswer> answers(static_cast<size_t>(reply.emptyFirst), empty);
+  answers.push_back({.body = reply.body, .contentType = reply.contentType, .gzip = reply.gzip,
+                     .delayMs = reply.delayMs});
+  return answers;
+}
 
 // UTF-8 literal to CP936.
 inline Text G(const char* utf8) { return qv::Utf8ToGbk(utf8); }

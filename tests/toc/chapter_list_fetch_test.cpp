@@ -6,15 +6,19 @@
 #include <thread>
 
 #include "shell/memory_ports.h"
-#include "fixture_site.h"
 #include "rules/default_rules.h"
 #include "text/encoding.h"
 #include "web/http_fetch.h"
 
+#include "book_site.h"
+#include "gzip.h"
+#include "raw_servers.h"
+#include "test_site.h"
+
 namespace qv {
 namespace {
 
-using testing::FixtureSite;
+using qvtest::GzipBytes;
 
 Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
 
@@ -131,7 +135,7 @@ class ChapterListFetchTest : public ::testing::Test {
     }
   }
 
-  FixtureSite site;
+  qvtest::TestSite site;
   MemoryTable table;
   MemoryControls controls;
   ChapterListFetch fetch{table, controls};
@@ -155,6 +159,36 @@ TEST_F(ChapterListFetchTest, TwoGroupRuleOnGbkPage) {
   EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address("/book/12/"));
   EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "3");
   ExpectSuccessNotice();
+}
+
+// The shared book site in each markup it offers reads back under its rule, and a chapter added
+// to the book shows at the next fetch.
+TEST_F(ChapterListFetchTest, BookSiteMarkupsReadUnderTheirRulesAndTheListGrows) {
+  const struct {
+    qvtest::BookMarkup markup;
+    const char* rule;
+  } cases[] = {{qvtest::BookMarkup::Biquge, "笔趣阁"}, {qvtest::BookMarkup::Lingdian, "零点看书"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rule);
+    qvtest::BookSite book(4, false, c.markup);
+    book.SetBook(G("天玄记"), G("张三"), {G("第一章 山门"), G("第二章 下山")}, {G("甲"), G("乙")});
+    UseRule(c.rule);
+    SetAddress(book.IndexAddress());
+    table.DeleteAllRows();
+    RunFetch();
+    ExpectRows({{"1.html", G("第一章 山门")}, {"2.html", G("第二章 下山")}});
+    EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("天玄记"));
+    EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), G("张三"));
+    EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), book.Base() + "book/");
+
+    book.AddChapter(G("第三章 入城"), G("丙"));
+    table.DeleteAllRows();
+    RunFetch();
+    ExpectRows({{"1.html", G("第一章 山门")}, {"2.html", G("第二章 下山")},
+                {"3.html", G("第三章 入城")}});
+    EXPECT_EQ(book.Requests("/book/index.html"), 2);
+    EXPECT_EQ(book.ChapterPage(3).find(G("丙")) != std::string::npos, true);
+  }
 }
 
 TEST_F(ChapterListFetchTest, FourGroupRuleGivesTwoRowsPerMatchInOrder) {
@@ -202,8 +236,9 @@ TEST_F(ChapterListFetchTest, Utf8PageWithCrLfTitlePattern) {
 
 TEST_F(ChapterListFetchTest, GzipEncodedPages) {
   // The marker is found in any letter case; the unpacked UTF-8 is converted too.
-  site.ServeGzip("/gz/index.html", LingdianPage(), "content-encoding", "GZIP");
-  site.ServeGzip("/gz8/", WuduPage(), "Content-Encoding", "gzip");
+  site.Serve("/gz/index.html",
+             {.body = GzipBytes(LingdianPage()), .headers = {{"content-encoding", "GZIP"}}});
+  site.Serve("/gz8/", {.body = GzipBytes(WuduPage()), .headers = {{"Content-Encoding", "gzip"}}});
   UseRule("零点看书");
   SetAddress(site.Address("/gz/index.html"));
   RunFetch();
@@ -248,7 +283,7 @@ TEST_F(ChapterListFetchTest, InvalidTitlePatternFails) {
 
 TEST_F(ChapterListFetchTest, UnreachableAddressFails) {
   UseRule("零点看书");
-  SetAddress("http://127.0.0.1:" + std::to_string(testing::ClosedPort()) + "/book/1/");
+  SetAddress("http://127.0.0.1:" + std::to_string(qvtest::ClosedPort()) + "/book/1/");
   RunFetch();
   ExpectFailure();
 }
@@ -274,11 +309,11 @@ TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtAT
   controls.SetEnabled(Ctl::PauseButton, true);
   controls.SetEnabled(Ctl::StopButton, true);
 
-  site.ServeHeld("/52/index.html", Zw52Page());
+  site.Serve("/52/index.html", {.body = Zw52Page(), .held = true});
   UseRule("52中文网");
   SetAddress(site.Address("/52/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   // While the page is on its way: everything of the first fetch is gone, the controls are off.
   EXPECT_TRUE(fetch.Running());
   EXPECT_EQ(table.RowCount(), 0);
@@ -292,37 +327,37 @@ TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtAT
     EXPECT_FALSE(controls.IsEnabled(c)) << static_cast<int>(c);
   }
   // A second press meanwhile starts nothing.
-  const int requests = site.RequestCount();
+  const int requests = site.TotalRequests();
   const size_t statusWrites = controls.TextHistory(Ctl::StatusLabel).size();
   fetch.Start();
   EXPECT_EQ(controls.TextHistory(Ctl::StatusLabel).size(), statusWrites);
 
-  site.Release();
+  site.OpenGate();
   WaitIdle();
-  EXPECT_EQ(site.RequestCount(), requests);
+  EXPECT_EQ(site.TotalRequests(), requests);
   EXPECT_EQ(table.RowCount(), 4);
   EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("星辰变"));
   ExpectSuccessNotice();
 }
 
 TEST_F(ChapterListFetchTest, AddressReadAgainForTheBaseAddress) {
-  site.ServeHeld("/book/12/index.html", LingdianPage());
+  site.Serve("/book/12/index.html", {.body = LingdianPage(), .held = true});
   UseRule("零点看书");
   SetAddress(site.Address("/book/12/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   SetAddress("http://other/a/b/c.html");  // edited during the fetch
-  site.Release();
+  site.OpenGate();
   WaitIdle();
   EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), "http://other/a/b/");
 }
 
 TEST_F(ChapterListFetchTest, ShutdownWhileTheTransferHangsEndsPromptly) {
-  site.ServeHeld("/book/12/index.html", LingdianPage());
+  site.Serve("/book/12/index.html", {.body = LingdianPage(), .held = true});
   UseRule("零点看书");
   SetAddress(site.Address("/book/12/index.html"));
   fetch.Start();
-  ASSERT_TRUE(site.WaitHeldRequest(10000));
+  ASSERT_TRUE(site.WaitHeld(1, 10000));
   const auto t0 = std::chrono::steady_clock::now();
   fetch.Shutdown();
   const auto waited = std::chrono::steady_clock::now() - t0;
@@ -335,7 +370,7 @@ TEST_F(ChapterListFetchTest, ShutdownWhileTheTransferHangsEndsPromptly) {
   // A closed fetch starts no more.
   fetch.Start();
   EXPECT_FALSE(fetch.Running());
-  site.Release();
+  site.OpenGate();
 }
 
 TEST_F(ChapterListFetchTest, DestroyedRightAfterStartIsClean) {

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -14,16 +13,19 @@
 #include <set>
 #include <thread>
 
-#include "local_servers.h"
+#include "raw_servers.h"
+#include "test_site.h"
 #include "web/body_limit.h"
 #include "web/response_decoder.h"
 
 namespace qv {
 namespace {
 
-using testing::HeaderLines;
-using testing::LocalNginx;
-using testing::RecordingServer;
+using qvtest::HeaderLines;
+using qvtest::LocalNginx;
+using qvtest::RecordingServer;
+using qvtest::SiteAnswer;
+using qvtest::SiteRequest;
 
 constexpr const char* kAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 
@@ -37,32 +39,6 @@ std::string RequestLine(const std::string& request) { return request.substr(0, r
 std::string RequestBody(const std::string& request) {
   return request.substr(request.find("\r\n\r\n") + 4);
 }
-
-// An in-process cpp-httplib server on 127.0.0.1, stopped when this goes away.
-class HttplibServer {
- public:
-  HttplibServer() = default;
-  ~HttplibServer() {
-    server.stop();
-    if (thread_.joinable()) thread_.join();
-  }
-  // One request per connection, so that stopping never waits out a kept-alive connection.
-  void Start() {
-    server.set_keep_alive_max_count(1);
-    port_ = server.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server.listen_after_bind(); });
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
-  int port() const { return port_; }
-  httplib::Server server;
-
- private:
-  int port_ = 0;
-  std::thread thread_;
-};
 
 TEST(AddressParts, PortPathAndValue) {
   struct Case {
@@ -254,53 +230,37 @@ TEST(HttpFetchWire, AddressesThatCannotBeRequestedTouchNothing) {
 class HttpFetchResponses : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto& s = web.server;
-    s.Get("/cookies", [](const httplib::Request&, httplib::Response& res) {
-      res.set_header("set-cookie", "a=1; path=/");
-      res.set_header("SET-COOKIE", "b=2");
-      res.set_header("Set-Cookie", "c = 3 ; HttpOnly");
-      res.set_content("cookies", "text/plain");
-    });
-    s.Get("/plain", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("plain", "text/plain");
-    });
-    s.Get("/missing", [](const httplib::Request&, httplib::Response& res) {
-      res.status = 404;
-      res.set_content("not here", "text/plain");
-    });
-    s.Get("/redirect", [](const httplib::Request&, httplib::Response& res) {
-      res.set_redirect("/final");
-      res.set_content("moved", "text/plain");
-    });
-    s.Get("/final", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content("final page", "text/plain");
-    });
+    web.Serve("/cookies", {.body = "cookies",
+                           .contentType = "text/plain",
+                           .headers = {{"set-cookie", "a=1; path=/"},
+                                       {"SET-COOKIE", "b=2"},
+                                       {"Set-Cookie", "c = 3 ; HttpOnly"}}});
+    web.Serve("/plain", {.body = "plain", .contentType = "text/plain"});
+    web.Serve("/missing", {.body = "not here", .contentType = "text/plain", .status = 404});
+    web.Serve("/redirect", {.body = "moved", .contentType = "text/plain", .status = 302,
+                            .headers = {{"Location", "/final"}}});
+    web.Serve("/final", {.body = "final page", .contentType = "text/plain"});
     std::ofstream(secretFile) << "local file";
-    s.Get("/tofile", [this](const httplib::Request&, httplib::Response& res) {
-      res.set_redirect("file://" + secretFile.string());
-      res.set_content("moved", "text/plain");
+    web.Serve("/tofile", {.body = "moved", .contentType = "text/plain", .status = 302,
+                          .headers = {{"Location", "file://" + secretFile.string()}}});
+    SiteAnswer big{.body = "x", .contentType = "text/plain"};
+    for (int i = 0; i < 40; ++i) big.headers.emplace_back("X-Filler-" + std::to_string(i), std::string(200, 'f'));
+    big.headers.emplace_back("Set-Cookie", "late=1; path=/");
+    big.headers.emplace_back("Content-Encoding", "gzip");
+    web.Serve("/bigheaders", big);
+    web.Serve("/large", {.body = std::string(50'000, 'L'), .contentType = "text/plain"});
+    web.Handle("/store/set/", [](const SiteRequest& req) {
+      const std::string name = req.path.substr(std::string("/store/set/").size());
+      return SiteAnswer{.body = "set", .contentType = "text/plain",
+                        .headers = {{"Set-Cookie", name + "=stored; path=/"}}};
     });
-    s.Get("/bigheaders", [](const httplib::Request&, httplib::Response& res) {
-      for (int i = 0; i < 40; ++i) res.set_header("X-Filler-" + std::to_string(i), std::string(200, 'f'));
-      res.set_header("Set-Cookie", "late=1; path=/");
-      res.set_header("Content-Encoding", "gzip");
-      res.set_content("x", "text/plain");
+    web.Handle("/store/show", [](const SiteRequest& req) {
+      return SiteAnswer{.body = "cookie=" + req.Header("Cookie"), .contentType = "text/plain"};
     });
-    s.Get("/large", [](const httplib::Request&, httplib::Response& res) {
-      res.set_content(std::string(50'000, 'L'), "text/plain");
-    });
-    s.Get(R"(/store/set/(\w+))", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_header("Set-Cookie", req.matches[1].str() + "=stored; path=/");
-      res.set_content("set", "text/plain");
-    });
-    s.Get("/store/show", [](const httplib::Request& req, httplib::Response& res) {
-      res.set_content("cookie=" + req.get_header_value("Cookie"), "text/plain");
-    });
-    web.Start();
   }
-  testing::TempDir dir;
+  qvtest::TempDir dir;
   std::filesystem::path secretFile = dir.path() / "secret.txt";
-  HttplibServer web;
+  qvtest::TestSite web;
 };
 
 TEST_F(HttpFetchResponses, SetCookieLinesInAnyCaseAreCollected) {
@@ -308,7 +268,7 @@ TEST_F(HttpFetchResponses, SetCookieLinesInAnyCaseAreCollected) {
   FetchArgs args;
   args.responseHeaders = &response;
   args.returnedCookies = &returned;
-  EXPECT_EQ(HttpFetch(web.Url("/cookies"), args), "cookies");
+  EXPECT_EQ(HttpFetch(web.Address("/cookies"), args), "cookies");
   EXPECT_EQ(returned, "a=1; b=2; c = 3");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 200 OK\r\n")) << response;
   EXPECT_TRUE(response.ends_with("\r\n\r\n")) << response;
@@ -319,12 +279,12 @@ TEST_F(HttpFetchResponses, SetCookieLinesInAnyCaseAreCollected) {
   // With a cookie text the new cookies are merged into it and lose their spaces.
   Text cookies = "c=old; z=9";
   args.cookies = &cookies;
-  HttpFetch(web.Url("/cookies"), args);
+  HttpFetch(web.Address("/cookies"), args);
   EXPECT_EQ(cookies, "a=1; b=2; c=3; z=9");
   EXPECT_EQ(returned, "a=1;b=2;c=3");
 
   args.cookies = nullptr;
-  EXPECT_EQ(HttpFetch(web.Url("/plain"), args), "plain");
+  EXPECT_EQ(HttpFetch(web.Address("/plain"), args), "plain");
   EXPECT_EQ(returned, "");
 }
 
@@ -332,7 +292,7 @@ TEST_F(HttpFetchResponses, ErrorStatusesReturnTheirBody) {
   Text response;
   FetchArgs args;
   args.responseHeaders = &response;
-  EXPECT_EQ(HttpFetch(web.Url("/missing"), args), "not here");
+  EXPECT_EQ(HttpFetch(web.Address("/missing"), args), "not here");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 404")) << response;
 }
 
@@ -340,12 +300,12 @@ TEST_F(HttpFetchResponses, RedirectsFollowedUnlessAskedNot) {
   Text response;
   FetchArgs args;
   args.responseHeaders = &response;
-  EXPECT_EQ(HttpFetch(web.Url("/redirect"), args), "final page");
+  EXPECT_EQ(HttpFetch(web.Address("/redirect"), args), "final page");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 200")) << response;
   EXPECT_EQ(response.find("302"), std::string::npos) << "only the final response: " << response;
 
   args.noRedirect = true;
-  EXPECT_EQ(HttpFetch(web.Url("/redirect"), args), "moved");
+  EXPECT_EQ(HttpFetch(web.Address("/redirect"), args), "moved");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 302")) << response;
   EXPECT_NE(response.find("Location: /final"), std::string::npos) << response;
 }
@@ -354,7 +314,7 @@ TEST_F(HttpFetchResponses, RedirectToAFileIsRefused) {
   Text response;
   FetchArgs args;
   args.responseHeaders = &response;
-  EXPECT_EQ(HttpFetch(web.Url("/tofile"), args), "");
+  EXPECT_EQ(HttpFetch(web.Address("/tofile"), args), "");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 302")) << response;
   EXPECT_EQ(HttpFetch("file://" + secretFile.string()), "");
 }
@@ -364,7 +324,7 @@ TEST_F(HttpFetchResponses, LongHeaderBlockKeepsItsLastLines) {
   FetchArgs args;
   args.responseHeaders = &response;
   args.returnedCookies = &returned;
-  HttpFetch(web.Url("/bigheaders"), args);
+  HttpFetch(web.Address("/bigheaders"), args);
   EXPECT_GT(response.size(), 8000u);
   EXPECT_EQ(returned, "late=1");
   EXPECT_NE(response.find("Content-Encoding: gzip"), std::string::npos);
@@ -372,29 +332,29 @@ TEST_F(HttpFetchResponses, LongHeaderBlockKeepsItsLastLines) {
 
 TEST_F(HttpFetchResponses, BodyIsCutAtTheLimit) {
   SetBodyLimitForTesting(20'000);
-  const std::string body = HttpFetch(web.Url("/large"));
+  const std::string body = HttpFetch(web.Address("/large"));
   SetBodyLimitForTesting(0);
   EXPECT_EQ(body, std::string(20'000, 'L'));
-  EXPECT_EQ(HttpFetch(web.Url("/large")).size(), 50'000u);
+  EXPECT_EQ(HttpFetch(web.Address("/large")).size(), 50'000u);
 }
 
 TEST_F(HttpFetchResponses, CookieStoreServesCallsWithoutCookieText) {
   // Without a cookie text the process-wide store takes and sends cookies.
-  HttpFetch(web.Url("/store/set/alpha"));
-  EXPECT_NE(HttpFetch(web.Url("/store/show")).find("alpha=stored"), std::string::npos);
+  HttpFetch(web.Address("/store/set/alpha"));
+  EXPECT_NE(HttpFetch(web.Address("/store/show")).find("alpha=stored"), std::string::npos);
 
   // With one, even an empty one, the store neither sends nor takes cookies.
   Text cookies;
   FetchArgs args;
   args.cookies = &cookies;
-  EXPECT_EQ(HttpFetch(web.Url("/store/show"), args), "cookie=");
-  HttpFetch(web.Url("/store/set/beta"), args);
+  EXPECT_EQ(HttpFetch(web.Address("/store/show"), args), "cookie=");
+  HttpFetch(web.Address("/store/set/beta"), args);
   EXPECT_EQ(cookies, "beta=stored");
-  const std::string shown = HttpFetch(web.Url("/store/show"));
+  const std::string shown = HttpFetch(web.Address("/store/show"));
   EXPECT_NE(shown.find("alpha=stored"), std::string::npos) << shown;
   EXPECT_EQ(shown.find("beta"), std::string::npos) << shown;
   cookies = "own=1";
-  EXPECT_EQ(HttpFetch(web.Url("/store/show"), args), "cookie=own=1");
+  EXPECT_EQ(HttpFetch(web.Address("/store/show"), args), "cookie=own=1");
 }
 
 TEST_F(HttpFetchResponses, ManyThreadsAtOnce) {
@@ -407,7 +367,7 @@ TEST_F(HttpFetchResponses, ManyThreadsAtOnce) {
         FetchArgs args;
         args.returnedCookies = &returned;
         const bool cookiesPage = (t + i) % 2 == 0;
-        const std::string body = HttpFetch(web.Url(cookiesPage ? "/cookies" : "/plain"), args);
+        const std::string body = HttpFetch(web.Address(cookiesPage ? "/cookies" : "/plain"), args);
         if (body == (cookiesPage ? "cookies" : "plain") &&
             returned == (cookiesPage ? "a=1; b=2; c = 3" : "")) {
           ++good;
@@ -421,7 +381,7 @@ TEST_F(HttpFetchResponses, ManyThreadsAtOnce) {
 
 TEST(HttpFetchTimeouts, SilentServerAndFullBacklogEndTheCall) {
   SetFetchTimeoutsForTesting(300, 1000);
-  testing::SilentServer silent;
+  qvtest::SilentServer silent;
   Text response = "unchanged";
   FetchArgs args;
   args.responseHeaders = &response;
@@ -430,10 +390,10 @@ TEST(HttpFetchTimeouts, SilentServerAndFullBacklogEndTheCall) {
 
   // A listener whose accept queue is full drops new connection attempts: the connect time-out.
   int port = 0;
-  testing::Fd listener = testing::ListenLocal(0, &port);
-  std::vector<testing::Fd> fillers;
+  qvtest::Fd listener = qvtest::ListenLocal(0, &port);
+  std::vector<qvtest::Fd> fillers;
   for (int i = 0; i < 4; ++i) {
-    testing::Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    qvtest::Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -531,27 +491,22 @@ TEST_F(HttpFetchNginx, GzipChunkedBodyComesBackPackedAndDecodes) {
 }
 
 TEST_F(HttpFetchNginx, RedirectsBetweenSchemes) {
-  HttplibServer web;
+  qvtest::TestSite web;
   const std::string target = nginx->HttpsUrl("/small.txt");
-  web.server.Get("/tohttps", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect(target);
-  });
-  web.server.Get("/final", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content("plain final", "text/plain");
-  });
-  web.Start();
-  EXPECT_EQ(HttpFetch(web.Url("/tohttps")), "small");  // http to https: followed
+  web.Serve("/tohttps", {.status = 302, .headers = {{"Location", target}}});
+  web.Serve("/final", {.body = "plain final", .contentType = "text/plain"});
+  EXPECT_EQ(HttpFetch(web.Address("/tohttps")), "small");  // http to https: followed
   // https to http: not followed, as the secure request must not fall back to plain text.
   Text response;
   FetchArgs args;
   args.responseHeaders = &response;
   EXPECT_EQ(HttpFetch(nginx->HttpsUrl("/tohttp?p=" + std::to_string(web.port())), args), "");
   EXPECT_TRUE(response.starts_with("HTTP/1.1 302")) << response;
-  EXPECT_EQ(HttpFetch(web.Url("/final")), "plain final");
+  EXPECT_EQ(HttpFetch(web.Address("/final")), "plain final");
 }
 
 TEST_F(HttpFetchNginx, ProxyCarriesPlainAndSecureRequests) {
-  testing::TestProxy proxy;
+  qvtest::TestProxy proxy;
   FetchArgs args;
   args.proxy = "127.0.0.1:" + std::to_string(proxy.port());
   const std::string plain = nginx->HttpUrl("/Small.txt?A=1");
@@ -612,7 +567,7 @@ TEST_F(HttpFetchNginx, ManyThreadsShareAFewConnections) {
 }
 
 TEST(HttpFetchAbort, AbortEndsATransferThatWouldWaitForItsTimeOut) {
-  testing::SilentServer silent;
+  qvtest::SilentServer silent;
   std::thread closer([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     AbortAllFetches();

@@ -1,4 +1,4 @@
-#include "local_servers.h"
+#include "raw_servers.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace qv::testing {
+namespace qvtest {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
@@ -147,6 +147,11 @@ int FreePort() {
   int port = 0;
   ListenLocal(1, &port);  // closed again at once
   return port;
+}
+
+int ClosedPort() {
+  const int port = FreePort();
+  return port > 0 ? port : 1;
 }
 
 bool WaitForPort(int port, int ms) {
@@ -415,4 +420,4 @@ std::vector<std::string> HeaderLines(const std::string& head) {
   return lines;
 }
 
-}  // namespace qv::testing
+}  // namespace qvtest

@@ -1,6 +1,7 @@
-// Web servers for the web tests and the benchmark, all on 127.0.0.1: a real nginx started as a
-// child with a throw-away configuration and certificate authority, a raw recorder that keeps the
-// exact request bytes, a server that accepts and never answers, and a small forward proxy.
+// The servers that the book site cannot be, all on 127.0.0.1: a real nginx started as a child
+// with a throw-away configuration and certificate authority, a raw recorder that keeps the exact
+// request bytes, a server that accepts and never answers, and a small forward proxy; with the
+// temporary folders, descriptors and child processes they need.
 #pragma once
 
 #include <sys/types.h>
@@ -14,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace qv::testing {
+namespace qvtest {
 
 // A fresh directory under the system temp directory, removed with everything in it.
 class TempDir {
@@ -70,6 +71,10 @@ int RunCommand(const std::vector<std::string>& argv, bool showOutput = false);
 
 // A port on 127.0.0.1 that was free a moment ago.
 int FreePort();
+
+// A port on 127.0.0.1 on which nothing listens (it was free a moment ago): connections to it
+// are refused.
+int ClosedPort();
 
 // True once something accepts TCP connections on 127.0.0.1:port (waits up to `ms`).
 bool WaitForPort(int port, int ms);
@@ -185,4 +190,4 @@ class TestProxy {
 // The header lines of a request or response head (after the first line), without CR LF.
 std::vector<std::string> HeaderLines(const std::string& head);
 
-}  // namespace qv::testing
+}  // namespace qvtest
