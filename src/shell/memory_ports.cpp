@@ -134,7 +134,9 @@ std::vector<Text> MemoryTable::StatusHistory(int row) {
 MemoryControls::MemoryControls()
     : noticeHandler_([](const NoticeRecord& n) {
         return (n.style == kStyleYesNo || n.style == kStyleYesNoCancel) ? kNoticeYes : kNoticeOk;
-      }) {}
+      }) {
+  checked_[Ctl::TxtCheck] = true;  // as the main window starts without a settings file
+}
 
 Text MemoryControls::GetText(Ctl c) {
   std::lock_guard lock(mu_);
