@@ -62,14 +62,17 @@ Settings::Settings(std::filesystem::path path) : path_(std::move(path)) {
     return;
   }
   std::string_view rest = *bytes;
-  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") {
+    rest.remove_prefix(3);
+    bom_ = true;
+  }
   while (!rest.empty()) {
     size_t end = rest.find('\n');
     std::string_view line = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     Line l;
-    l.raw = std::string(line);
+    l.raw = std::string(line);  // with its carriage return, if it had one
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const size_t eq = line.find('=');
     if (eq != std::string_view::npos && ValidKey(Trim(line.substr(0, eq)))) {
       l.key = std::string(Trim(line.substr(0, eq)));
@@ -136,7 +139,7 @@ bool Settings::SetInt(std::string_view key, int value) {
 
 bool Settings::Save() const {
   if (loadFailed_ || path_.empty()) return false;
-  std::string bytes;
+  std::string bytes = bom_ ? "\xEF\xBB\xBF" : "";
   for (const Line& l : lines_) {
     bytes += l.key && l.changed ? *l.key + "=" + Escape(l.value) : l.raw;
     bytes += "\n";

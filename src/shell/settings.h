@@ -55,6 +55,7 @@ class Settings {
   std::filesystem::path path_;
   std::vector<Line> lines_;
   bool loadFailed_ = false;
+  bool bom_ = false;  // the file began with a UTF-8 byte-order mark: it keeps it
 };
 
 // The book formats a merge writes: "生成TXT" (on unless set) and "生成EPUB" (off unless set).
