@@ -1,5 +1,8 @@
 // The book merge: the text book and the EPUB book, each from the same chapter files in table
 // order.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -34,6 +37,14 @@ MergeList DoneChapters(ChapterTable& table, const Text& title) {
   return list;
 }
 
+// Puts a written file's data on the disk before it is renamed over the old one.
+bool FlushToDisk(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && synced;
+}
+
 // The text book: every chapter file (a missing one reads as empty), each followed by
 // "\r\n\r\n" unless it is the table's last row. Written beside the book and renamed over it
 // once complete, so a failed merge leaves the previous book as it was.
@@ -56,7 +67,7 @@ bool WriteTextBook(const MergeList& list, const Text& bookPath, Controls& contro
         controls.Pump();
       }
       out.close();
-      ok = !out.fail();
+      ok = !out.fail() && FlushToDisk(tempFs);
     }
   }
   std::error_code ec;

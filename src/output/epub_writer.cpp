@@ -65,13 +65,12 @@ class ZipBuilder {
     ZipError error;
     buffer_.reset(zip_source_buffer_create(nullptr, 0, 0, error.get()));
     if (!buffer_) return Fail("zip_source_buffer_create: " + error.Text());
-    // One reference for the archive, one kept here to read the finished bytes from.
+    zip_t* archive = zip_open_from_source(buffer_.get(), ZIP_TRUNCATE, error.get());
+    if (archive == nullptr) return Fail("zip_open_from_source: " + error.Text());
+    // The archive took the buffer's reference: one more for buffer_, to read the finished
+    // bytes from once the archive is closed.
     zip_source_keep(buffer_.get());
-    archive_.reset(zip_open_from_source(buffer_.get(), ZIP_TRUNCATE, error.get()));
-    if (!archive_) {
-      zip_source_free(buffer_.get());  // the reference the archive did not take
-      return Fail("zip_open_from_source: " + error.Text());
-    }
+    archive_.reset(archive);
     return true;
   }
 
