@@ -2,8 +2,8 @@
 # Every Debian package the project needs is named here and nowhere else.
 PACKAGES := g++ cmake ninja-build pkg-config \
   qt6-base-dev qt6-qpa-plugins qt6-webengine-dev libqt6webenginecore6-bin \
-  libcurl4-openssl-dev libpcre2-dev zlib1g-dev \
-  libgtest-dev libcpp-httplib-dev nginx-light openssl curl \
+  libcurl4-openssl-dev libpcre2-dev zlib1g-dev libzip-dev \
+  libgtest-dev libcpp-httplib-dev nginx-light openssl curl epubcheck \
   fonts-noto-cjk xvfb xauth
 
 BUILD ?= build/default

@@ -63,6 +63,10 @@ Text BookFilePathFor(std::string_view title, std::string_view author) {
   return SafeFileName(title) + "(" + ReplaceUnsafeNameChars(author) + ").txt";
 }
 
+Text EpubFilePathFor(std::string_view title, std::string_view author) {
+  return SafeFileName(title) + "(" + ReplaceUnsafeNameChars(author) + ").epub";
+}
+
 bool WriteFileBytes(std::string_view path, std::string_view bytes) {
   std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
   if (!out) return false;

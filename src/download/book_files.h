@@ -34,6 +34,9 @@ Text ChapterFilePathFor(std::string_view title, int row);
 // unsafe characters replaced as above.
 Text BookFilePathFor(std::string_view title, std::string_view author);
 
+// The EPUB book beside the text book: SafeFileName(title) "(" author ").epub".
+Text EpubFilePathFor(std::string_view title, std::string_view author);
+
 // Writes `bytes` to the file at the CP936 `path`, replacing it; true when every byte was
 // written and the file closed cleanly.
 bool WriteFileBytes(std::string_view path, std::string_view bytes);

@@ -115,6 +115,7 @@ RunJob DownloadEngine::TakeRunJob(int rowCount) {
   RunJob run;
   run.title = Title();
   run.author = controls_.GetText(Ctl::AuthorLabel);
+  run.address = controls_.GetText(Ctl::AddressBox);
   run.folder = BookFolderPath(run.title);
   run.baseAddress = controls_.GetText(Ctl::BaseAddressBox);
   run.leftMarker = controls_.GetText(Ctl::LeftMarkerBox);
@@ -241,6 +242,12 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
       controls_.SetChecked(Ctl::MergeCheck, false);
       controls_.SetEnabled(Ctl::MergeButton, true);
       SetStatus(failedText);
+    } else if (!AnyBookFormatChosen()) {
+      // Nothing merged: the button stays at hand for a merge once a format is chosen.
+      controls_.SetChecked(Ctl::MergeCheck, false);
+      controls_.SetEnabled(Ctl::MergeButton, true);
+      SetStatus(t.noFormatChosen);
+      controls_.Notice(t.noticeTitle, t.noFormatChosen, 0, NoticeStyle::kInfo);
     } else {
       SetStatus(t.merging);
       if (MergeBook()) {
@@ -250,7 +257,7 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
         controls_.SetChecked(Ctl::MergeCheck, false);
         controls_.SetEnabled(Ctl::MergeButton, true);
         SetStatus(t.mergeFailedLabel);
-        controls_.Notice(t.noticeTitle, t.mergeFailedLabel, 0, NoticeStyle::kError);
+        controls_.Notice(t.noticeTitle, WithMergeProblem(t.mergeFailedLabel), 0, NoticeStyle::kError);
       }
     }
   } else {
@@ -349,68 +356,18 @@ bool DownloadEngine::SaveChapterFile(const ChapterJob& chapter, const Text& text
   return true;
 }
 
-bool DownloadEngine::MergeBook() {
-  // A run's finish step merges the book the run downloaded.
-  if (run_) return MergeBookAs(run_->title, run_->author);
-  return MergeBookAs(Title(), controls_.GetText(Ctl::AuthorLabel));
-}
-
-bool DownloadEngine::MergeBookAs(const Text& title, const Text& author) {
-  if (merging_) return false;  // a merge started from inside a merge's message processing
-  merging_ = true;
-  const bool mergeButtonWasEnabled = controls_.IsEnabled(Ctl::MergeButton);
-  controls_.SetEnabled(Ctl::MergeButton, false);
-
-  const Text bookPath = BookFilePathFor(title, author);
-  // Written beside the book and renamed over it once complete, so a failed merge leaves the
-  // previous book as it was.
-  const Text tempPath = bookPath + ".part";
-  const std::filesystem::path tempFs = FsPath(tempPath);
-  bool ok = false;
-  bool created = false;
-  {
-    std::ofstream out(tempFs, std::ios::binary | std::ios::trunc);
-    if (out) {
-      created = true;
-      const Text done = DownloadTexts().saved;
-      const int n = table_.RowCount();
-      std::vector<char> buffer(1 << 16);
-      for (int i = 1; i <= n && out; ++i) {
-        if (table_.CellText(i - 1, kColStatus) == done) {
-          std::ifstream in(FsPath(ChapterFilePathFor(title, i - 1)), std::ios::binary);
-          while (in && out) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            out.write(buffer.data(), in.gcount());
-          }
-          if (i != n) out.write("\r\n\r\n", 4);
-        }
-        controls_.Pump();
-      }
-      out.close();
-      ok = !out.fail();
-    }
-  }
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tempFs, FsPath(bookPath), ec);
-    ok = !ec;
-  }
-  if (!ok && created) std::filesystem::remove(tempFs, ec);
-
-  controls_.SetEnabled(Ctl::MergeButton, mergeButtonWasEnabled);
-  merging_ = false;
-  return ok;
-}
-
 void DownloadEngine::MergeButtonHandler() {
   const EngineTexts& t = DownloadTexts();
   controls_.SetEnabled(Ctl::MergeButton, false);
-  if (MergeBook()) {
+  if (!AnyBookFormatChosen()) {
+    SetStatus(t.noFormatChosen);
+    controls_.Notice(t.noticeTitle, t.noFormatChosen, 0, NoticeStyle::kError);
+  } else if (MergeBook()) {
     SetStatus(t.bookDone);
     controls_.Notice(t.noticeTitle, t.bookDone, 0, NoticeStyle::kInfo);
   } else {
     SetStatus(t.mergeFailedLabel);
-    controls_.Notice(t.noticeTitle, t.mergeFailedNotice, 0, NoticeStyle::kError);
+    controls_.Notice(t.noticeTitle, WithMergeProblem(t.mergeFailedNotice), 0, NoticeStyle::kError);
   }
   controls_.SetEnabled(Ctl::MergeButton, true);
 }

@@ -39,6 +39,7 @@ struct ChapterJob {
 struct RunJob {
   Text title;
   Text author;
+  Text address;  // the chapter-list address (the EPUB's identifier comes from it)
   Text folder;
   Text baseAddress;
   Text leftMarker;
@@ -80,9 +81,13 @@ class DownloadEngine {
   // it. A file that cannot be written leaves the row checked, shows "保存失败" and counts as a
   // failure; false then.
   bool SaveChapterFile(const ChapterJob& chapter, const Text& text);
-  // Joins the files of the rows reading "下载完毕" into the book file, replacing it only once
-  // the new one is complete. True when the book file was written.
+  // Writes each chosen book format (选择框_生成TXT, 选择框_生成EPUB) from the files of the rows
+  // reading "下载完毕", in table order, replacing each book only once the new one is complete.
+  // True when every chosen format was written (false when none is chosen); the reason of an
+  // EPUB failure is kept for the notice.
   bool MergeBook();
+  // True when 选择框_生成TXT or 选择框_生成EPUB is checked.
+  bool AnyBookFormatChosen();
   // 按钮_合并.
   void MergeButtonHandler();
   // Double-click on the chapter table at the viewport point (x, y): opens the row's chapter
@@ -93,6 +98,7 @@ class DownloadEngine {
   Text BookFolder();
   Text ChapterFilePath(int row);
   Text BookFilePath();
+  Text EpubFilePath();
 
   // The capture loop over the checked rows among the first rowCount, on the window thread.
   void PageCapture(int rowCount);
@@ -122,7 +128,10 @@ class DownloadEngine {
   void SetStatus(const Text& text);
   Text Title();
   bool StartPool();
-  bool MergeBookAs(const Text& title, const Text& author);
+  // Merges the book `title` by `author`, whose chapter-list address is `address`.
+  bool MergeBookAs(const Text& title, const Text& author, const Text& address);
+  // `text`, followed by the reason of the last merge's failure when one is known.
+  Text WithMergeProblem(const Text& text) const;
 
   ChapterTable& table_;
   Controls& controls_;
@@ -130,6 +139,7 @@ class DownloadEngine {
   bool running_ = false;  // window thread only
   std::shared_ptr<const RunJob> run_;  // the job of the run under way; window thread only
   bool merging_ = false;  // window thread only
+  Text mergeProblem_;     // window thread only
   std::chrono::milliseconds pageWaitLimit_{60000};
   // Progress of the current run: chapters done (saved or given up) of those taken on.
   std::atomic<int32_t> runDone_{0};

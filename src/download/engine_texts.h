@@ -26,6 +26,8 @@ struct EngineTexts {
   Text noticeTitle = Utf8ToGbk("提示");
   Text pause = Utf8ToGbk("暂停");
   Text resume = Utf8ToGbk("继续");
+  Text noFormatChosen = Utf8ToGbk("未选择生成TXT或生成EPUB，没有合并小说");
+  Text epubFailed = Utf8ToGbk("生成EPUB失败：");
 };
 
 inline const EngineTexts& DownloadTexts() {

@@ -82,7 +82,7 @@ void FitWidth(QLineEdit* e, const char* sample) {
 }  // namespace
 
 MainWindow::MainWindow(MainWindowHooks hooks, QWidget* parent)
-    : QWidget(parent), hooks_(std::move(hooks)) {
+    : QWidget(parent), hooks_(std::move(hooks)), settings_(SettingsFileName()) {
   setObjectName(QStringLiteral("MainWindow"));
   OpenWindowBridge();
   InstallAccessibleCheckBoxes();
@@ -173,9 +173,20 @@ void MainWindow::Build() {
   downloadLayout->addWidget(mergeCheck, 1, 0, 1, 2);
   QPushButton* merge = MakeButton("按钮_合并", "合并全本", false);
   downloadLayout->addWidget(merge, 1, 2);
+  // The formats a merge writes, kept in the settings file between runs.
+  const BookFormats formats = ReadBookFormats(settings_);
+  QCheckBox* txtCheck = MakeCheck("选择框_生成TXT", "生成TXT", formats.txt);
+  QCheckBox* epubCheck = MakeCheck("选择框_生成EPUB", "生成EPUB", formats.epub);
+  txtCheck->setAccessibleName(NameOf("生成TXT"));
+  epubCheck->setAccessibleName(NameOf("生成EPUB"));
+  auto* formatLine = new QHBoxLayout;
+  formatLine->addWidget(txtCheck);
+  formatLine->addWidget(epubCheck);
+  formatLine->addStretch(1);
+  downloadLayout->addLayout(formatLine, 2, 0, 1, 3);
   downloadLayout->addWidget(
       MakeCheck("选择框_页面抓取", "通过浏览网页抓取页面文字\r\n(仅测试，获取动态页文字)", false),
-      2, 0, 1, 3);
+      3, 0, 1, 3);
 
   // 选择: check all / invert, and the interval line with its tools.
   QGroupBox* select = MakeGroup("分组框1", "选择");
@@ -255,6 +266,8 @@ void MainWindow::Build() {
 
   connect(exitButton, &QPushButton::clicked, this, &MainWindow::ExitButtonClicked);
   connect(mergeCheck, &QCheckBox::clicked, this, &MainWindow::MergeCheckClicked);
+  connect(txtCheck, &QCheckBox::clicked, this, &MainWindow::FormatCheckClicked);
+  connect(epubCheck, &QCheckBox::clicked, this, &MainWindow::FormatCheckClicked);
   connect(address, &QLineEdit::textChanged, this, [this] { Run(hooks_.lookUpAddress); });
   connect(ruleToggle, &QPushButton::clicked, this, [this] { Run(hooks_.toggleRuleWindow); });
 }
@@ -274,6 +287,7 @@ void MainWindow::RegisterRoles() {
       {Ctl::MergeButton, "按钮_合并"},          {Ctl::MergeCheck, "选择框_合并"},
       {Ctl::CaptureCheck, "选择框_页面抓取"},   {Ctl::DeleteSelectedButton, "按钮_删除选择"},
       {Ctl::MoveUpButton, "按钮_上移"},         {Ctl::MoveDownButton, "按钮_下移"},
+      {Ctl::TxtCheck, "选择框_生成TXT"},        {Ctl::EpubCheck, "选择框_生成EPUB"},
   };
   for (const auto& r : roles) controls_->RegisterBox(r.role, Find(r.name));
   controls_->RegisterProgressBar(Find<QProgressBar>("进度条1"));
@@ -333,6 +347,16 @@ void MainWindow::ExitButtonClicked() {
   // Stop whatever the page-capture browser is loading, if it was ever created.
   for (QWebEngineView* page : browserHost_->findChildren<QWebEngineView*>()) page->stop();
   close();
+}
+
+void MainWindow::FormatCheckClicked() {
+  BookFormats formats;
+  formats.txt = Find<QCheckBox>("选择框_生成TXT")->isChecked();
+  formats.epub = Find<QCheckBox>("选择框_生成EPUB")->isChecked();
+  WriteBookFormats(settings_, formats);
+  if (!settings_.Save()) {
+    SetWidgetText(Find("标签4"), Utf8ToGbk("无法保存设置文件“设置.ini”，下次启动时恢复原来的选择"));
+  }
 }
 
 void MainWindow::MergeCheckClicked() {

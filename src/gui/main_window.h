@@ -8,6 +8,7 @@
 
 #include "gui/chapter_model.h"
 #include "gui/qt_ports.h"
+#include "shell/settings.h"
 
 class QTableView;
 
@@ -60,6 +61,9 @@ class MainWindow : public QWidget {
   // The window's size when the program starts.
   static QSize StartSize();
 
+  // The settings file as the window keeps it.
+  const Settings& settings() const { return settings_; }
+
  signals:
   // The window has closed and its about-to-be-destroyed handling has run: the program ends.
   void closed();
@@ -78,8 +82,11 @@ class MainWindow : public QWidget {
   void Run(const std::function<void(MainWindow&)>& step);
   void ExitButtonClicked();
   void MergeCheckClicked();
+  void FormatCheckClicked();
 
   MainWindowHooks hooks_;
+  // "设置.ini" beside the rule file, read when the window is made.
+  Settings settings_;
   ChapterModel* model_ = nullptr;
   QTableView* view_ = nullptr;
   QWidget* browserHost_ = nullptr;

@@ -136,7 +136,9 @@ MemoryControls::MemoryControls()
         const bool question =
             n.style == NoticeStyle::kYesNo || n.style == NoticeStyle::kYesNoCancel;
         return question ? NoticeAnswer::kYes : NoticeAnswer::kOk;
-      }) {}
+      }) {
+  checked_[Ctl::TxtCheck] = true;  // as the main window starts without a settings file
+}
 
 Text MemoryControls::GetText(Ctl c) {
   std::lock_guard lock(mu_);

@@ -72,6 +72,9 @@ enum class Ctl {
   AuthorPatternBox,  // 编辑框_小说作者正则
   LeftMarkerBox,     // 编辑框_章节内容左
   RightMarkerBox,    // 编辑框_章节内容右
+  // Main window: the book formats a merge writes.
+  TxtCheck,   // 选择框_生成TXT
+  EpubCheck,  // 选择框_生成EPUB
 };
 
 // The kind of a notice: its icon and its buttons. The value is a set of flags that the notice

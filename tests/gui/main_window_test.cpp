@@ -70,6 +70,8 @@ const std::vector<ControlCase>& Controls() {
       {"按钮_暂停继续", kButton, "暂停", "分组框2", false},
       {"按钮_停止", kButton, "停止", "分组框2", false},
       {"选择框_合并", kCheck, "下载完成自动合并", "分组框2", true, true, true},
+      {"选择框_生成TXT", kCheck, "生成TXT", "分组框2", true, true, true},
+      {"选择框_生成EPUB", kCheck, "生成EPUB", "分组框2"},
       {"选择框_页面抓取", kCheck, "通过浏览网页抓取页面文字\r\n(仅测试，获取动态页文字)",
        "分组框2"},
       {"分组框1", kGroup, "选择", nullptr},
@@ -114,6 +116,7 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::remove(RuleStore().FilePath());
+    std::filesystem::remove(SettingsFileName());
     window_ = std::make_unique<MainWindow>();
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
@@ -237,6 +240,55 @@ TEST_F(MainWindowTest, AutoMergeBoxEnablesMergeButtonExactlyWhenUnchecked) {
   // Setting the box from the program is not a click: the button is left to the program.
   window_->controls().SetChecked(Ctl::MergeCheck, false);
   EXPECT_FALSE(merge->isEnabled());
+}
+
+TEST_F(MainWindowTest, BookFormatBoxesAreKeptInTheSettingsFileAndOverlapNothing) {
+  auto* txt = window_->Find<QCheckBox>("选择框_生成TXT");
+  auto* epub = window_->Find<QCheckBox>("选择框_生成EPUB");
+  ASSERT_NE(txt, nullptr);
+  ASSERT_NE(epub, nullptr);
+  EXPECT_TRUE(window_->controls().IsChecked(Ctl::TxtCheck));
+  EXPECT_FALSE(window_->controls().IsChecked(Ctl::EpubCheck));
+  // Each box has room of its own among the download controls.
+  QWidget* group = window_->Find("分组框2");
+  for (QCheckBox* box : {txt, epub}) {
+    SCOPED_TRACE(box->objectName().toStdString());
+    EXPECT_GE(box->width(), box->sizeHint().width());
+    EXPECT_TRUE(group->rect().contains(box->geometry()));
+    for (QWidget* other : group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+      if (other == box || !other->isVisibleTo(window_.get())) continue;
+      EXPECT_FALSE(box->geometry().intersects(other->geometry()))
+          << other->objectName().toStdString();
+    }
+  }
+
+  ClickCheck(epub);
+  ClickCheck(txt);
+  EXPECT_TRUE(epub->isChecked());
+  EXPECT_FALSE(txt->isChecked());
+  EXPECT_TRUE(window_->controls().IsChecked(Ctl::EpubCheck));
+  EXPECT_FALSE(window_->controls().IsChecked(Ctl::TxtCheck));
+  const Settings saved(SettingsFileName());
+  EXPECT_TRUE(ReadBookFormats(saved).epub);
+  EXPECT_FALSE(ReadBookFormats(saved).txt);
+
+  // The next start shows the choice again; lines of other settings stay in the file.
+  {
+    Settings more(SettingsFileName());
+    more.SetString("最后网址", "http://127.0.0.1/");
+    ASSERT_TRUE(more.Save());
+  }
+  window_.reset();
+  window_ = std::make_unique<MainWindow>();
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  EXPECT_TRUE(window_->Find<QCheckBox>("选择框_生成EPUB")->isChecked());
+  EXPECT_FALSE(window_->Find<QCheckBox>("选择框_生成TXT")->isChecked());
+  ClickCheck(window_->Find<QCheckBox>("选择框_生成TXT"));
+  const Settings again(SettingsFileName());
+  EXPECT_TRUE(ReadBookFormats(again).txt);
+  EXPECT_EQ(again.GetString("最后网址"), "http://127.0.0.1/");
+  std::filesystem::remove(SettingsFileName());
 }
 
 TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {

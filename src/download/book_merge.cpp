@@ -1,0 +1,146 @@
+// The book merge: the text book and the EPUB book, each from the same chapter files in table
+// order.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "download/book_files.h"
+#include "download/download_engine.h"
+#include "download/engine_texts.h"
+#include "output/epub_writer.h"
+#include "text/encoding.h"
+
+namespace qv {
+namespace {
+
+// The chapter files a merge joins: those of the rows reading "下载完毕", in table order, taken
+// once so that every format is written from the same list.
+struct MergeList {
+  std::vector<Text> files;
+  bool endsWithLastRow = false;  // the table's last row is among them (no separator after it)
+};
+
+MergeList DoneChapters(ChapterTable& table, const Text& title) {
+  MergeList list;
+  const Text done = DownloadTexts().saved;
+  const int n = table.RowCount();
+  for (int row = 0; row < n; ++row) {
+    if (table.CellText(row, kColStatus) == done) {
+      list.files.push_back(ChapterFilePathFor(title, row));
+      list.endsWithLastRow = row == n - 1;
+    }
+  }
+  return list;
+}
+
+// Puts a written file's data on the disk before it is renamed over the old one.
+bool FlushToDisk(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  return ::close(fd) == 0 && synced;
+}
+
+// The text book: every chapter file (a missing one reads as empty), each followed by
+// "\r\n\r\n" unless it is the table's last row. Written beside the book and renamed over it
+// once complete, so a failed merge leaves the previous book as it was.
+bool WriteTextBook(const MergeList& list, const Text& bookPath, Controls& controls) {
+  const std::filesystem::path tempFs = FsPath(bookPath + ".part");
+  bool ok = false;
+  bool created = false;
+  {
+    std::ofstream out(tempFs, std::ios::binary | std::ios::trunc);
+    if (out) {
+      created = true;
+      std::vector<char> buffer(1 << 16);
+      for (size_t i = 0; i < list.files.size() && out; ++i) {
+        std::ifstream in(FsPath(list.files[i]), std::ios::binary);
+        while (in && out) {
+          in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+          out.write(buffer.data(), in.gcount());
+        }
+        if (i + 1 != list.files.size() || !list.endsWithLastRow) out.write("\r\n\r\n", 4);
+        controls.Pump();
+      }
+      out.close();
+      ok = !out.fail() && FlushToDisk(tempFs);
+    }
+  }
+  std::error_code ec;
+  if (ok) {
+    std::filesystem::rename(tempFs, FsPath(bookPath), ec);
+    ok = !ec;
+  }
+  if (!ok && created) std::filesystem::remove(tempFs, ec);
+  return ok;
+}
+
+bool NonEmptyFile(const Text& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FsPath(path), ec);
+  return !ec && size > 0;
+}
+
+}  // namespace
+
+Text DownloadEngine::EpubFilePath() {
+  return EpubFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel));
+}
+
+bool DownloadEngine::AnyBookFormatChosen() {
+  return controls_.IsChecked(Ctl::TxtCheck) || controls_.IsChecked(Ctl::EpubCheck);
+}
+
+Text DownloadEngine::WithMergeProblem(const Text& text) const {
+  return mergeProblem_.empty() ? text : text + "\r\n" + mergeProblem_;
+}
+
+bool DownloadEngine::MergeBook() {
+  // A run's finish step merges the book the run downloaded.
+  if (run_) return MergeBookAs(run_->title, run_->author, run_->address);
+  return MergeBookAs(Title(), controls_.GetText(Ctl::AuthorLabel),
+                     controls_.GetText(Ctl::AddressBox));
+}
+
+bool DownloadEngine::MergeBookAs(const Text& title, const Text& author, const Text& address) {
+  if (merging_) return false;  // a merge started from inside a merge's message processing
+  merging_ = true;
+  mergeProblem_.clear();
+  const bool mergeButtonWasEnabled = controls_.IsEnabled(Ctl::MergeButton);
+  controls_.SetEnabled(Ctl::MergeButton, false);
+
+  const bool txt = controls_.IsChecked(Ctl::TxtCheck);
+  const bool epub = controls_.IsChecked(Ctl::EpubCheck);
+  const MergeList list = DoneChapters(table_, title);
+  bool ok = txt || epub;
+  if (txt && !WriteTextBook(list, BookFilePathFor(title, author), controls_)) ok = false;
+  if (epub) {
+    // A chapter whose file is gone or empty has nothing to show: no page for it.
+    std::vector<const Text*> chapters;
+    for (const Text& f : list.files) {
+      if (NonEmptyFile(f)) chapters.push_back(&f);
+    }
+    EpubMetadata meta;
+    meta.title = GbkToUtf8(title);
+    meta.author = GbkToUtf8(author);
+    meta.identifier = IdentifierForAddress(GbkToUtf8(address));
+    const EpubResult written = WriteEpub(
+        FsPath(EpubFilePathFor(title, author)), meta, chapters.size(),
+        [&](size_t i) { return ChapterFromFile(ReadFileBytes(*chapters[i])); },
+        [this] { controls_.Pump(); });
+    if (!written.ok) {
+      ok = false;
+      mergeProblem_ = DownloadTexts().epubFailed + Utf8ToGbk(written.error);
+    }
+  }
+
+  controls_.SetEnabled(Ctl::MergeButton, mergeButtonWasEnabled);
+  merging_ = false;
+  return ok;
+}
+
+}  // namespace qv
