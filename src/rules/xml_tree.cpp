@@ -195,14 +195,27 @@ class Reader {
   XmlDocument doc_;
 };
 
+// Whether the last character of `s`, read from its start, is a lead byte without its trail.
+bool EndsInLoneLeadByte(std::string_view s) {
+  size_t last = 0;
+  for (size_t i = 0; i < s.size(); i += CharLenAt(s, i)) last = i;
+  return !s.empty() && last == s.size() - 1 && IsLeadByte(static_cast<unsigned char>(s[last]));
+}
+
 // Text as written between the tags. Text the reader would not give back as it is (holding "<",
 // or with white space at an end) goes into CDATA sections, so a save never makes the file
-// unreadable.
+// unreadable. A lone lead byte at the end stays outside the last section: inside, the reader
+// would take it with the "]" of "]]>".
 void AppendText(std::string_view text, Text& out) {
   const bool plain = text.find('<') == std::string_view::npos && TrimXmlSpace(text) == text;
   if (plain) {
     out.append(text);
     return;
+  }
+  std::string_view tail;
+  if (EndsInLoneLeadByte(text)) {
+    tail = text.substr(text.size() - 1);
+    text.remove_suffix(1);
   }
   out.append(kCdataOpen);
   for (size_t i = 0; i < text.size();) {
@@ -217,6 +230,7 @@ void AppendText(std::string_view text, Text& out) {
     i = close + 2;
   }
   out.append(kCdataClose);
+  out.append(tail);
 }
 
 void AppendElement(const XmlElement& e, size_t level, Text& out) {
