@@ -56,6 +56,20 @@ TEST(RuleFileRoundTrip, ElementTextEndingInALoneLeadByteReadsBack) {
   }
 }
 
+TEST(RuleFileRoundTrip, NestedCommentInTextReadsTheSameAfterASave) {
+  // The comment inside is removed on reading; what is left looks like a comment, and a save
+  // must not let the next reading remove it as well.
+  const Text file = G("<小说站点><![CDATA[<!<!--c-->--y-->]]><r a=\"<!<!--c-->--y--></div>\"/></小说站点>");
+  const std::optional<XmlDocument> doc = ParseXml(file);
+  ASSERT_TRUE(doc.has_value());
+  EXPECT_EQ(doc->elements.at(0).text, "<!--y-->");
+  const std::optional<XmlDocument> again = ParseXml(WriteXml(*doc));
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->elements.at(0).text, "<!--y-->");
+  EXPECT_EQ(TextDecode(again->elements.at(0).children.at(0).attributes.at(0).value),
+            "<!--y--></div>");
+}
+
 class RuleFileFaultsTest : public ::testing::Test {
  protected:
   std::filesystem::path FilePath() const { return dir_.path() / "下载配置.xml"; }
@@ -86,6 +100,8 @@ TEST_F(RuleFileFaultsTest, EveryValueTheStoreWritesReadsBackTheSame) {
       "\x81&amp;",          // a lone lead byte before an entity-like text
       "\x81<", "\x81>", "\x81'", "x\x81",
       "\x81",
+      "<!<!--c-->--y-->",   // the nested comment, typed
+      "<!--y--></div>",
       "a]]>b\x81",
   };
   store_.EnsureFile();
@@ -100,6 +116,22 @@ TEST_F(RuleFileFaultsTest, EveryValueTheStoreWritesReadsBackTheSame) {
     EXPECT_EQ(store_.ReadRule(1).章节内容右侧, value);
     EXPECT_EQ(store_.ListNames(), names);
   }
+}
+
+TEST_F(RuleFileFaultsTest, NestedCommentInAValueSurvivesAnUnrelatedSave) {
+  Text file = DefaultRuleFileBytes();
+  const Text right = G("章节内容右侧=\"");
+  const size_t at = file.find(right);
+  ASSERT_NE(at, Text::npos);
+  file.insert(at + right.size(), "<!<!--c-->--y-->");
+  WriteBytes(FilePath(), file);
+  const Text before = store_.ReadRule(1).章节内容右侧;
+  ASSERT_EQ(before.substr(0, 8), "<!--y-->");
+  store_.WriteRule(1, {.网址 = Text("http://changed/")});
+  EXPECT_EQ(store_.ReadRule(1).章节内容右侧, before);
+  store_.WriteRule(1, {.网址 = Text("http://again/")});
+  EXPECT_EQ(store_.ReadRule(1).章节内容右侧, before);
+  EXPECT_EQ(store_.ListNames().size(), 20u);
 }
 
 }  // namespace
