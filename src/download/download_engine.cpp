@@ -10,6 +10,7 @@
 #include "download/book_files.h"
 #include "download/download_state.h"
 #include "download/engine_texts.h"
+#include "rules/safe_file.h"
 #include "text/encoding.h"
 #include "text/markers.h"
 #include "web/http_fetch.h"
@@ -138,6 +139,7 @@ void DownloadEngine::StartDownload() {
   s.failedCount->Set(0);
   SetStatus(DownloadTexts().runStarted);
   MakeFolder(BookFolder());
+  RemoveStaleTemporaries(FsPath(BookFolder()));
 
   int checked = 0;
   for (int r = 0; r < rows; ++r) checked += table_.CheckState(r) == 1 ? 1 : 0;
@@ -303,40 +305,27 @@ bool DownloadEngine::MergeBook() {
 
   const Text title = Title();
   const Text bookPath = BookFilePath();
-  // Written beside the book and renamed over it once complete, so a failed merge leaves the
-  // previous book as it was.
-  const Text tempPath = bookPath + ".part";
-  const std::filesystem::path tempFs = FsPath(tempPath);
+  // Written beside the book under a temporary name and renamed over it once complete, so a
+  // failed merge leaves the previous book as it was.
   bool ok = false;
-  bool created = false;
   {
-    std::ofstream out(tempFs, std::ios::binary | std::ios::trunc);
-    if (out) {
-      created = true;
-      const Text done = DownloadTexts().saved;
-      const int n = table_.RowCount();
-      std::vector<char> buffer(1 << 16);
-      for (int i = 1; i <= n && out; ++i) {
-        if (table_.CellText(i - 1, kColStatus) == done) {
-          std::ifstream in(FsPath(ChapterFilePathFor(title, i - 1)), std::ios::binary);
-          while (in && out) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            out.write(buffer.data(), in.gcount());
-          }
-          if (i != n) out.write("\r\n\r\n", 4);
+    AtomicFileWriter out(FsPath(bookPath));
+    const Text done = DownloadTexts().saved;
+    const int n = table_.RowCount();
+    std::vector<char> buffer(1 << 16);
+    for (int i = 1; i <= n && out.ok(); ++i) {
+      if (table_.CellText(i - 1, kColStatus) == done) {
+        std::ifstream in(FsPath(ChapterFilePathFor(title, i - 1)), std::ios::binary);
+        while (in && out.ok()) {
+          in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+          out.Write(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
         }
-        controls_.Pump();
+        if (i != n) out.Write("\r\n\r\n");
       }
-      out.close();
-      ok = !out.fail();
+      controls_.Pump();
     }
+    ok = out.Commit();
   }
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tempFs, FsPath(bookPath), ec);
-    ok = !ec;
-  }
-  if (!ok && created) std::filesystem::remove(tempFs, ec);
 
   controls_.SetEnabled(Ctl::MergeButton, mergeButtonWasEnabled);
   merging_ = false;

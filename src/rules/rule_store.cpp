@@ -129,6 +129,7 @@ std::filesystem::path RuleStore::FilePath() const {
 
 void RuleStore::EnsureFile() const {
   const std::filesystem::path path = FilePath();
+  RemoveStaleTemporaries(path.parent_path());
   std::error_code ec;
   const std::filesystem::file_status st = std::filesystem::symlink_status(path, ec);
   if (st.type() != std::filesystem::file_type::not_found) return;  // present, or not knowable
