@@ -350,7 +350,13 @@ void DownloadEngine::OpenChapterFile(int x, int y) {
   int column = -1;
   if (!table_.HitTest(x, y, row, column) || column < 1) return;
   const Text path = ChapterFilePath(row);
-  if (RegularFileExists(path)) controls_.OpenWithDesktop(path);
+  if (!RegularFileExists(path) || controls_.OpenWithDesktop(path)) return;
+  // The desktop has no program for it: say where the file is, so it can be opened by hand.
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(FsPath(path), ec);
+  const Text shown = ec ? path : Utf8ToGbk(full.string());
+  const EngineTexts& t = DownloadTexts();
+  controls_.Notice(t.noticeTitle, t.openFailed + shown, 0, kStyleError);
 }
 
 }  // namespace qv

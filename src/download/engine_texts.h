@@ -24,6 +24,7 @@ struct EngineTexts {
   Text mergeFailedLabel = Utf8ToGbk("合并失败,请手动重新合并!");
   Text mergeFailedNotice = Utf8ToGbk("合并失败,请手动重新合并");
   Text noticeTitle = Utf8ToGbk("提示");
+  Text openFailed = Utf8ToGbk("没有可以打开此文件的程序，文件在：");
   Text pause = Utf8ToGbk("暂停");
   Text resume = Utf8ToGbk("继续");
 };

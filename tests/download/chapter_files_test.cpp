@@ -140,5 +140,27 @@ TEST_F(ChapterFilesTest, AStartingRunRemovesStaleTemporariesFromTheBookFolder) {
   EXPECT_EQ(TreeOf(folder), (std::set<std::string>{".2.txt." + live + ".1.tmp", "3.txt"}));
 }
 
+TEST_F(ChapterFilesTest, DoubleClickWithoutADesktopProgramSaysWhereTheFileIs) {
+  fs::create_directory(fs::u8path("天玄记"));
+  for (int i = 0; i < 3; ++i) AddRow(G("章"), "x", 0);
+  ASSERT_TRUE(qv::WriteFileBytes(G("天玄记/3.txt"), "c"));
+  Engine().OpenChapterFile(100, 45);  // opened: nothing to say
+  EXPECT_TRUE(controls.Notices().empty());
+
+  controls.SetDesktopOpens(false);
+  Engine().OpenChapterFile(100, 45);
+  EXPECT_EQ(controls.OpenedFiles().size(), 2u);
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  const auto notice = controls.Notices()[0];
+  EXPECT_EQ(notice.title, G("提示"));
+  const Text where = qv::Utf8ToGbk((fs::current_path() / fs::u8path("天玄记/3.txt")).string());
+  EXPECT_EQ(notice.text, G("没有可以打开此文件的程序，文件在：") + where);
+  EXPECT_EQ(notice.style, qv::kStyleError);
+  EXPECT_EQ(notice.timeoutMs, 0);
+
+  Engine().OpenChapterFile(100, 25);  // a row without a file stays silent
+  EXPECT_EQ(controls.Notices().size(), 1u);
+}
+
 }  // namespace
 }  // namespace qvtest
