@@ -20,6 +20,7 @@ struct CaptureSite::Impl {
   int total = 0;
   std::atomic<bool> stopping{false};
   std::atomic<int> open{0};
+  std::atomic<bool> listenEnded{false};
 };
 
 CaptureSite::CaptureSite() : impl_(std::make_unique<Impl>()) {
@@ -63,7 +64,15 @@ CaptureSite::CaptureSite() : impl_(std::make_unique<Impl>()) {
         [impl](bool) { impl->open--; });
   });
   impl->port = impl->server.bind_to_any_port("127.0.0.1");
-  impl->thread = std::thread([impl] { impl->server.listen_after_bind(); });
+  impl->thread = std::thread([impl] {
+    impl->server.listen_after_bind();
+    impl->listenEnded = true;
+  });
+  // A stop() that comes before the server runs does nothing, and the listen that starts after
+  // it never ends: the site is handed out only once it is listening.
+  while (!impl->server.is_running() && !impl->listenEnded) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 CaptureSite::~CaptureSite() {
