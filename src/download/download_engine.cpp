@@ -23,6 +23,8 @@ namespace {
 std::atomic<DownloadEngine*> g_currentEngine{nullptr};
 
 constexpr int kHttpAttempts = 3;
+// A chapter page beyond this is no chapter page: it is refused rather than held and decoded.
+constexpr size_t kMaxChapterPageBytes = size_t{16} << 20;
 
 // Holds the count lock for the window thread, which keeps handling its events until it has the
 // lock: a chapter task may hold it while it waits for the window thread to carry out a write to
@@ -261,7 +263,16 @@ void DownloadEngine::ChapterFetchTask(int row) {
     Text headers;
     FetchArgs args;
     args.responseHeaders = &headers;
+    args.maxBodyBytes = kMaxChapterPageBytes;
+    bool tooLarge = false;
+    args.bodyTooLarge = &tooLarge;
     body = HttpFetch(link, args);
+    if (tooLarge) {
+      // No chapter page is that large; fetching it again would not change that.
+      table_.SetCellText(row, kColStatus, t.pageTooLarge);
+      CountGivenUp();
+      return;
+    }
     text = ResponseDecoder::DecodeBody(body, headers);
     if (!text.empty()) break;
   }

@@ -13,6 +13,7 @@ struct EngineTexts {
   Text givenUp = Utf8ToGbk("失败3次");
   Text saved = Utf8ToGbk("下载完毕");
   Text saveFailed = Utf8ToGbk("保存失败");
+  Text pageTooLarge = Utf8ToGbk("页面超过16MB");
   Text progressSuffix = Utf8ToGbk("个章节内容已下载，请等候章节内容下载完毕...");
   Text runStarted = Utf8ToGbk("正在下载小说章节内容，请等候...");
   Text failedPrefix = Utf8ToGbk("有");

@@ -185,6 +185,7 @@ struct Exchange {
   std::string headers;
   size_t bodyLimit = kMaxBodyBytes;
   bool headerBlockDone = false;
+  bool tooLarge = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -193,6 +194,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   const size_t room = ex->bodyLimit - ex->body.size();
   if (n > room) {
     ex->body.append(data, room);
+    ex->tooLarge = true;
     return 0;  // the body limit is reached: stop the transfer with what was read
   }
   ex->body.append(data, n);
@@ -402,6 +404,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
 
   Exchange ex;
   ex.bodyLimit = BodyLimit();
+  if (args.maxBodyBytes > 0) ex.bodyLimit = std::min(ex.bodyLimit, args.maxBodyBytes);
 
   curl_easy_setopt(h, CURLOPT_CURLU, urlHandle.get());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -458,6 +461,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   if (cookieTextPassed) CookieJar::Merge(*args.cookies, newCookies);
   if (args.returnedCookies != nullptr) *args.returnedCookies = newCookies;
   if (args.responseHeaders != nullptr) *args.responseHeaders = responseHeaders;
+  if (args.bodyTooLarge != nullptr) *args.bodyTooLarge = ex.tooLarge;
   return std::move(ex.body);
 }
 

@@ -27,6 +27,8 @@ struct FetchArgs {
   bool noRedirect = false;          // true: redirects are not followed
   std::string* bodyBytes = nullptr; // in/out: request body as bytes, before bodyText
   Text proxy;                       // proxy "host:port"; empty for a direct connection
+  size_t maxBodyBytes = 0;          // a lower body limit for this call; 0: the program's limit
+  bool* bodyTooLarge = nullptr;     // out: true when the body limit cut the transfer off
 };
 
 // Fetches the address and returns the body as received (no decoding); empty when the request

@@ -332,6 +332,23 @@ TEST_F(DownloadTest, AChapterFileThatCannotBeWrittenIsAFailureNotASave) {
   EXPECT_FALSE(qv::RegularFileExists(Engine().BookFilePath()));
 }
 
+TEST_F(DownloadTest, AChapterPageBeyond16MiBIsRefusedWithItsReason) {
+  UseMarkup(kLingdian);
+  const std::string padding((16 << 20) - 4096, ' ');
+  const std::string big = PageBytes(kLingdian, Enc::Gbk) + std::string((16 << 20) + 1, ' ');
+  AddPage(1, {.body = big});
+  AddPage(2, {.body = PageBytes(kLingdian, Enc::Gbk) + padding});  // just below the limit
+  Engine().StartDownload();
+
+  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "页面超过16MB"}));
+  EXPECT_EQ(site.Requests("/book/1.html"), 1);  // not fetched again
+  EXPECT_EQ(table.CheckState(0), 1);
+  EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(0)));
+  EXPECT_EQ(History(1).back(), G("下载完毕"));
+  EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 1);
+  EXPECT_EQ(qv::TheDownloadState().savedCount, 1);
+}
+
 TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {
   UseMarkup(kLingdian);
   for (int n = 1; n <= 4; ++n) {
