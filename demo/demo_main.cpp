@@ -23,6 +23,7 @@ using qv::Utf8ToGbk;
 namespace {
 
 constexpr int kChapters = 30;
+constexpr size_t kServerThreads = 64;
 
 Text BookTitle() { return Utf8ToGbk("演示之书"); }
 Text BookAuthor() { return Utf8ToGbk("演示作者"); }
@@ -68,7 +69,7 @@ void WriteRuleFile(const fs::path& dir, int port) {
     qv::SiteRule rule;
     for (qv::RuleField f : qv::kRuleFields) rule.Field(f) = qv::TextDecode(stored.Field(f));
     rule.ruleName = Utf8ToGbk("演示书站");
-    rule.网址 = "http://127.0.0.1:" + std::to_string(port) + "/";
+    rule.site = "http://127.0.0.1:" + std::to_string(port) + "/";
     store.AddRule(rule);
   }
 }
@@ -87,6 +88,12 @@ int main(int argc, char** argv) {
   fs::copy_file(program, copy, fs::copy_options::overwrite_existing);
 
   httplib::Server server;
+  // One server thread serves one connection for as long as it is kept alive. The program keeps
+  // up to 20 connections open at once (one per worker), so with fewer threads the requests on
+  // the newest connections wait for an idle one to time out. Threads to spare, and idle
+  // connections let go after a second.
+  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+  server.set_keep_alive_timeout(1);
   server.Get("/book/index.html", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(IndexPage(), "text/html; charset=gbk");
   });

@@ -1,11 +1,13 @@
 #include "download/book_files.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
+#include "rules/safe_file.h"
 #include "text/encoding.h"
 
 namespace qv {
@@ -24,7 +26,27 @@ bool IsGbkPair(std::string_view s, size_t i) {
   return wide.size() == 1 && wide[0] != u'?';
 }
 
+// The longest a name may be on disk, in UTF-8 bytes.
+constexpr size_t kMaxNameBytes = 255;
+
+size_t DiskBytes(std::string_view gbk) { return GbkToUtf8(gbk).size(); }
+
 }  // namespace
+
+Text ShortenName(std::string_view name, size_t maxDiskBytes) {
+  if (DiskBytes(name) <= maxDiskBytes) return Text(name);
+  Text out;
+  size_t used = 0;
+  for (size_t i = 0; i < name.size();) {
+    const size_t n = CharLenAt(name, i);
+    const size_t bytes = DiskBytes(name.substr(i, n));
+    if (used + bytes > maxDiskBytes) break;
+    out.append(name.substr(i, n));
+    used += bytes;
+    i += n;
+  }
+  return out;
+}
 
 Text ReplaceUnsafeNameChars(std::string_view name) {
   Text out;
@@ -48,7 +70,7 @@ Text ReplaceUnsafeNameChars(std::string_view name) {
 }
 
 Text SafeFileName(std::string_view title) {
-  Text name = ReplaceUnsafeNameChars(title);
+  Text name = ShortenName(ReplaceUnsafeNameChars(title), kMaxNameBytes);
   if (name.empty() || name == "." || name == "..") name = "_";
   return name;
 }
@@ -60,7 +82,19 @@ Text ChapterFilePathFor(std::string_view title, int row) {
 }
 
 Text BookFilePathFor(std::string_view title, std::string_view author) {
-  return SafeFileName(title) + "(" + ReplaceUnsafeNameChars(author) + ").txt";
+  const Text safeTitle = SafeFileName(title);
+  Text safeAuthor = ReplaceUnsafeNameChars(author);
+  const auto name = [&](std::string_view t) { return Text(t) + "(" + safeAuthor + ").txt"; };
+  const size_t room = kMaxNameBytes - std::string_view("().txt").size();
+  const size_t titleBytes = DiskBytes(safeTitle);
+  const size_t authorBytes = DiskBytes(safeAuthor);
+  if (titleBytes + authorBytes <= room) return name(safeTitle);
+  // Too long: the title gives way first, keeping at least half of the room, then the author.
+  const size_t titleKeep =
+      std::max(room > authorBytes ? room - authorBytes : 0, std::min(titleBytes, room / 2));
+  const Text shortTitle = ShortenName(safeTitle, titleKeep);
+  safeAuthor = ShortenName(safeAuthor, room - DiskBytes(shortTitle));
+  return name(shortTitle);
 }
 
 Text EpubFilePathFor(std::string_view title, std::string_view author) {
@@ -68,11 +102,8 @@ Text EpubFilePathFor(std::string_view title, std::string_view author) {
 }
 
 bool WriteFileBytes(std::string_view path, std::string_view bytes) {
-  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
+  AtomicFileWriter out(FsPath(path));
+  return out.Write(bytes) && out.Commit();
 }
 
 std::string ReadFileBytes(std::string_view path) {

@@ -7,6 +7,7 @@
 // current directory. Paths are CP936 text; they reach the file system through FsPath.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "text/gbk_text.h"
@@ -20,8 +21,13 @@ namespace qv {
 // whole, even when their trail byte equals "\" or "|".
 Text ReplaceUnsafeNameChars(std::string_view name);
 
-// ReplaceUnsafeNameChars, and never empty, "." or "..": those become "_". A title without such
-// characters comes back unchanged.
+// The longest start of `name` whose UTF-8 form (the form on disk) takes at most `maxDiskBytes`
+// bytes, cut between whole characters.
+Text ShortenName(std::string_view name, size_t maxDiskBytes);
+
+// ReplaceUnsafeNameChars, shortened on whole characters to the 255 bytes a name may take on
+// disk, and never empty, "." or "..": those become "_". A title without such characters and
+// within the limit comes back unchanged.
 Text SafeFileName(std::string_view title);
 
 // The folder of the book: SafeFileName(title).
@@ -31,14 +37,16 @@ Text BookFolderPath(std::string_view title);
 Text ChapterFilePathFor(std::string_view title, int row);
 
 // The book file beside the folder: SafeFileName(title) "(" author ").txt", the author's
-// unsafe characters replaced as above.
+// unsafe characters replaced as above. A name over the 255-byte limit is shortened on whole
+// characters: the title down to half of the room, then the author.
 Text BookFilePathFor(std::string_view title, std::string_view author);
 
 // The EPUB book beside the text book: SafeFileName(title) "(" author ").epub".
 Text EpubFilePathFor(std::string_view title, std::string_view author);
 
-// Writes `bytes` to the file at the CP936 `path`, replacing it; true when every byte was
-// written and the file closed cleanly.
+// Replaces the file at the CP936 `path` with `bytes` atomically (temporary file, flush, rename);
+// true when every byte was written and the file renamed into place. On failure the previous
+// file stays as it was.
 bool WriteFileBytes(std::string_view path, std::string_view bytes);
 
 // The whole content of the file at `path`; empty when it is missing or unreadable.

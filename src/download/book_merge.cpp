@@ -1,8 +1,5 @@
 // The book merge: the text book and the EPUB book, each from the same chapter files in table
 // order.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -12,6 +9,7 @@
 #include "download/download_engine.h"
 #include "download/engine_texts.h"
 #include "output/epub_writer.h"
+#include "rules/safe_file.h"
 #include "text/encoding.h"
 
 namespace qv {
@@ -37,46 +35,22 @@ MergeList DoneChapters(ChapterTable& table, const Text& title) {
   return list;
 }
 
-// Puts a written file's data on the disk before it is renamed over the old one.
-bool FlushToDisk(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool synced = ::fsync(fd) == 0;
-  return ::close(fd) == 0 && synced;
-}
-
 // The text book: every chapter file (a missing one reads as empty), each followed by
-// "\r\n\r\n" unless it is the table's last row. Written beside the book and renamed over it
-// once complete, so a failed merge leaves the previous book as it was.
+// "\r\n\r\n" unless it is the table's last row. Written beside the book under a temporary
+// name and renamed over it once complete, so a failed merge leaves the previous book as it was.
 bool WriteTextBook(const MergeList& list, const Text& bookPath, Controls& controls) {
-  const std::filesystem::path tempFs = FsPath(bookPath + ".part");
-  bool ok = false;
-  bool created = false;
-  {
-    std::ofstream out(tempFs, std::ios::binary | std::ios::trunc);
-    if (out) {
-      created = true;
-      std::vector<char> buffer(1 << 16);
-      for (size_t i = 0; i < list.files.size() && out; ++i) {
-        std::ifstream in(FsPath(list.files[i]), std::ios::binary);
-        while (in && out) {
-          in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-          out.write(buffer.data(), in.gcount());
-        }
-        if (i + 1 != list.files.size() || !list.endsWithLastRow) out.write("\r\n\r\n", 4);
-        controls.Pump();
-      }
-      out.close();
-      ok = !out.fail() && FlushToDisk(tempFs);
+  AtomicFileWriter out(FsPath(bookPath));
+  std::vector<char> buffer(1 << 16);
+  for (size_t i = 0; i < list.files.size() && out.ok(); ++i) {
+    std::ifstream in(FsPath(list.files[i]), std::ios::binary);
+    while (in && out.ok()) {
+      in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+      out.Write(std::string_view(buffer.data(), static_cast<size_t>(in.gcount())));
     }
+    if (i + 1 != list.files.size() || !list.endsWithLastRow) out.Write("\r\n\r\n");
+    controls.Pump();
   }
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(tempFs, FsPath(bookPath), ec);
-    ok = !ec;
-  }
-  if (!ok && created) std::filesystem::remove(tempFs, ec);
-  return ok;
+  return out.Commit();
 }
 
 bool NonEmptyFile(const Text& path) {
@@ -130,7 +104,7 @@ bool DownloadEngine::MergeBookAs(const Text& title, const Text& author, const Te
     meta.identifier = IdentifierForAddress(GbkToUtf8(address));
     const EpubResult written = WriteEpub(
         FsPath(EpubFilePathFor(title, author)), meta, chapters.size(),
-        [&](size_t i) { return ChapterFromFile(ReadFileBytes(*chapters[i])); },
+        [&](size_t i) { return ChapterFromFile(ReadFileBytes(std::string_view(*chapters[i]))); },
         [this] { controls_.Pump(); });
     if (!written.ok) {
       ok = false;

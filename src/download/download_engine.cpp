@@ -13,6 +13,7 @@
 #include "download/book_files.h"
 #include "download/download_state.h"
 #include "download/engine_texts.h"
+#include "rules/safe_file.h"
 #include "text/encoding.h"
 #include "text/markers.h"
 #include "web/http_fetch.h"
@@ -22,6 +23,8 @@ namespace qv {
 namespace {
 
 constexpr int kHttpAttempts = 3;
+// A chapter page beyond this is no chapter page: it is refused rather than held and decoded.
+constexpr size_t kMaxChapterPageBytes = size_t{16} << 20;
 
 // The runs whose chapter tasks may be in the pool, by number: a pool task carries two integers,
 // the number of its run and the index of its chapter in the run's job.
@@ -200,6 +203,7 @@ void DownloadEngine::StartDownload() {
   run_ = std::make_shared<const RunJob>(TakeRunJob(rows));
   const RunJob& run = *run_;
   MakeFolder(run.folder);
+  RemoveStaleTemporaries(FsPath(run.folder));
   {
     WindowThreadCountGuard guard(*s.countLock, controls_);
     runDone_.store(0);
@@ -316,7 +320,16 @@ void DownloadEngine::ChapterFetchTask(const RunJob& run, const ChapterJob& chapt
     Text headers;
     FetchArgs args;
     args.responseHeaders = &headers;
+    args.maxBodyBytes = kMaxChapterPageBytes;
+    bool tooLarge = false;
+    args.bodyTooLarge = &tooLarge;
     body = HttpFetch(link, args);
+    if (tooLarge) {
+      // No chapter page is that large; fetching it again would not change that.
+      table_.SetCellText(row, kColStatus, t.pageTooLarge);
+      CountGivenUp();
+      return;
+    }
     text = ResponseDecoder::DecodeBody(body, headers);
     if (!text.empty()) break;
   }
@@ -377,7 +390,13 @@ void DownloadEngine::OpenChapterFile(int x, int y) {
   int column = -1;
   if (!table_.HitTest(x, y, row, column) || column < 1) return;
   const Text path = ChapterFilePath(row);
-  if (RegularFileExists(path)) controls_.OpenWithDesktop(path);
+  if (!RegularFileExists(path) || controls_.OpenWithDesktop(path)) return;
+  // The desktop has no program for it: say where the file is, so it can be opened by hand.
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(FsPath(path), ec);
+  const Text shown = ec ? path : Utf8ToGbk(full.string());
+  const EngineTexts& t = DownloadTexts();
+  controls_.Notice(t.noticeTitle, t.openFailed + shown, 0, NoticeStyle::kError);
 }
 
 }  // namespace qv

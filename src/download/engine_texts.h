@@ -13,6 +13,7 @@ struct EngineTexts {
   Text givenUp = Utf8ToGbk("失败3次");
   Text saved = Utf8ToGbk("下载完毕");
   Text saveFailed = Utf8ToGbk("保存失败");
+  Text pageTooLarge = Utf8ToGbk("页面超过16MB");
   Text progressSuffix = Utf8ToGbk("个章节内容已下载，请等候章节内容下载完毕...");
   Text runStarted = Utf8ToGbk("正在下载小说章节内容，请等候...");
   Text failedPrefix = Utf8ToGbk("有");
@@ -24,6 +25,7 @@ struct EngineTexts {
   Text mergeFailedLabel = Utf8ToGbk("合并失败,请手动重新合并!");
   Text mergeFailedNotice = Utf8ToGbk("合并失败,请手动重新合并");
   Text noticeTitle = Utf8ToGbk("提示");
+  Text openFailed = Utf8ToGbk("没有可以打开此文件的程序，文件在：");
   Text pause = Utf8ToGbk("暂停");
   Text resume = Utf8ToGbk("继续");
   Text noFormatChosen = Utf8ToGbk("未选择生成TXT或生成EPUB，没有合并小说");

@@ -223,13 +223,15 @@ void QtControls::Pump() {
 
 void QtControls::Wait(double count, WaitUnit unit) { ResponsiveWait(count, unit); }
 
-void QtControls::OpenWithDesktop(const Text& path) {
+bool QtControls::OpenWithDesktop(const Text& path) {
+  bool opened = false;
   RunOnWindowThread([&] {
     std::error_code ec;
     const std::filesystem::path fs = std::filesystem::absolute(FsPath(path), ec);
     if (ec) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(fs.string())));
+    opened = QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(fs.string())));
   });
+  return opened;
 }
 
 void QtControls::SetProgress(int done, int total) {

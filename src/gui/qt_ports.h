@@ -65,7 +65,7 @@ class QtControls : public Controls {
   // every row of long loops. Elsewhere nothing.
   void Pump() override;
   void Wait(double count, WaitUnit unit) override;
-  void OpenWithDesktop(const Text& path) override;
+  bool OpenWithDesktop(const Text& path) override;
   void SetProgress(int done, int total) override;
 
   static constexpr std::chrono::milliseconds kPumpInterval{10};

@@ -28,6 +28,30 @@ bool IsStorableRuleName(std::string_view storedName) {
 
 namespace {
 
+bool SameElements(const std::vector<XmlElement>& a, const std::vector<XmlElement>& b);
+
+// Whether two elements hold the same rules: names, attribute names and decoded values, texts.
+bool SameElement(const XmlElement& a, const XmlElement& b) {
+  if (a.name != b.name || a.text != b.text || a.attributes.size() != b.attributes.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.attributes.size(); ++i) {
+    if (a.attributes[i].name != b.attributes[i].name ||
+        TextDecode(a.attributes[i].value) != TextDecode(b.attributes[i].value)) {
+      return false;
+    }
+  }
+  return SameElements(a.children, b.children);
+}
+
+bool SameElements(const std::vector<XmlElement>& a, const std::vector<XmlElement>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!SameElement(a[i], b[i])) return false;
+  }
+  return true;
+}
+
 // One loaded rule file. `root` is null when the file is missing, unreadable or has no root;
 // then nothing is read from it and nothing is written back.
 class LoadedFile {
@@ -55,8 +79,14 @@ class LoadedFile {
     return &root_->children[static_cast<size_t>(position) - 1];
   }
 
+  // Writes the tree back, but only when the bytes read back as the same rules: a file this
+  // save would make unreadable or change is not written.
   void Save() {
-    if (root_ != nullptr) ReplaceFileAtomically(path_, WriteXml(doc_));
+    if (root_ == nullptr) return;
+    const Text bytes = WriteXml(doc_);
+    const std::optional<XmlDocument> again = ParseXml(bytes);
+    if (!again || !SameElements(again->elements, doc_.elements)) return;
+    ReplaceFileAtomically(path_, bytes);
   }
 
  private:
@@ -99,6 +129,7 @@ std::filesystem::path RuleStore::FilePath() const {
 
 void RuleStore::EnsureFile() const {
   const std::filesystem::path path = FilePath();
+  RemoveStaleTemporaries(path.parent_path());
   std::error_code ec;
   const std::filesystem::file_status st = std::filesystem::symlink_status(path, ec);
   if (st.type() != std::filesystem::file_type::not_found) return;  // present, or not knowable

@@ -75,7 +75,8 @@ class RuleStore {
   // The file-system path of the rule file.
   std::filesystem::path FilePath() const;
 
-  // Writes the default rules when no file of that name exists. A failed write is silent.
+  // Writes the default rules when no file of that name exists. A failed write is silent. Run at
+  // start-up, it first removes the stale temporary files of earlier saves from the folder.
   void EnsureFile() const;
 
   // The decoded names of the rules, in file order.

@@ -47,11 +47,24 @@ const Text& FalseText() {
   return t;
 }
 
+namespace {
+
+bool IsMarkupChar(char c) { return c == '&' || c == '<' || c == '>' || c == '\'' || c == '"'; }
+
+// CharLenAt, except that a lead byte before a markup character stands alone: no trail byte is
+// below 0x40, and taking the pair would leave that character unescaped in the file.
+size_t StoredCharLenAt(std::string_view s, size_t i) {
+  const size_t len = CharLenAt(s, i);
+  return len == 2 && IsMarkupChar(s[i + 1]) ? 1 : len;
+}
+
+}  // namespace
+
 Text TextEncode(std::string_view text) {
   Text out;
   out.reserve(text.size() + text.size() / 4);
   for (size_t i = 0; i < text.size();) {
-    const size_t len = CharLenAt(text, i);
+    const size_t len = StoredCharLenAt(text, i);
     if (len == 2) {
       out.append(text.substr(i, 2));
     } else {
@@ -99,7 +112,7 @@ Text TextDecode(std::string_view stored) {
   out.reserve(stored.size());
   for (size_t i = 0; i < stored.size();) {
     if (stored[i] != '&') {
-      const size_t len = CharLenAt(stored, i);
+      const size_t len = StoredCharLenAt(stored, i);
       out.append(stored.substr(i, len));
       i += len;
       continue;

@@ -49,7 +49,8 @@ const Text& TrueText();
 const Text& FalseText();
 
 // Stored form of a name or value: & < > ' " become their entities; double-byte characters are
-// copied as pairs; every other byte (CR, LF and TAB included) is copied unchanged.
+// copied as pairs (a lead byte before one of those five characters stands alone, as in
+// TextDecode); every other byte (CR, LF and TAB included) is copied unchanged.
 Text TextEncode(std::string_view text);
 
 // Plain form of a stored name or value, in one left-to-right pass: &lt; &gt; &amp; &apos; &quot;

@@ -195,28 +195,69 @@ class Reader {
   XmlDocument doc_;
 };
 
+// The content of one CDATA section. Every "<!--" is split over two sections, since comments are
+// removed before anything else is read.
+void AppendCdataContent(std::string_view content, Text& out) {
+  for (;;) {
+    const size_t open = content.find("<!--");
+    if (open == std::string_view::npos) break;
+    out.append(content.substr(0, open + 2));  // "<!" here, "--" in the next section
+    out.append(kCdataClose);
+    out.append(kCdataOpen);
+    content.remove_prefix(open + 2);
+  }
+  out.append(content);
+}
+
+// Whether the last character of `s`, read from its start, is a lead byte without its trail.
+bool EndsInLoneLeadByte(std::string_view s) {
+  size_t last = 0;
+  for (size_t i = 0; i < s.size(); i += CharLenAt(s, i)) last = i;
+  return !s.empty() && last == s.size() - 1 && IsLeadByte(static_cast<unsigned char>(s[last]));
+}
+
 // Text as written between the tags. Text the reader would not give back as it is (holding "<",
 // or with white space at an end) goes into CDATA sections, so a save never makes the file
-// unreadable.
+// unreadable. A lone lead byte at the end stays outside the last section: inside, the reader
+// would take it with the "]" of "]]>".
 void AppendText(std::string_view text, Text& out) {
   const bool plain = text.find('<') == std::string_view::npos && TrimXmlSpace(text) == text;
   if (plain) {
     out.append(text);
     return;
   }
+  std::string_view tail;
+  if (EndsInLoneLeadByte(text)) {
+    tail = text.substr(text.size() - 1);
+    text.remove_suffix(1);
+  }
   out.append(kCdataOpen);
   for (size_t i = 0; i < text.size();) {
     const size_t close = FindCdataClose(text, i);
     if (close == std::string_view::npos) {
-      out.append(text.substr(i));
+      AppendCdataContent(text.substr(i), out);
       break;
     }
-    out.append(text.substr(i, close + 2 - i));  // "]]" here, ">" in the next section
+    AppendCdataContent(text.substr(i, close + 2 - i), out);  // "]]" here, ">" in the next one
     out.append(kCdataClose);
     out.append(kCdataOpen);
     i = close + 2;
   }
   out.append(kCdataClose);
+  out.append(tail);
+}
+
+// An attribute value as written between its quotes. The "<" of a "<!--" is written as "&lt;"
+// (the value's own encoding), so the reader's removal of comments leaves the value alone.
+void AppendAttributeValue(std::string_view value, Text& out) {
+  for (;;) {
+    const size_t open = value.find("<!--");
+    if (open == std::string_view::npos) break;
+    out.append(value.substr(0, open));
+    out.append("&lt;");
+    value.remove_prefix(open + 1);
+  }
+  out.append(value);
 }
 
 void AppendElement(const XmlElement& e, size_t level, Text& out) {
@@ -228,7 +269,7 @@ void AppendElement(const XmlElement& e, size_t level, Text& out) {
     out += ' ';
     out += a.name;
     out += "=\"";
-    out += a.value;
+    AppendAttributeValue(a.value, out);
     out += '"';
   }
   if (e.text.empty() && e.children.empty()) {

@@ -222,9 +222,15 @@ void MemoryControls::Wait(double count, WaitUnit unit) {
   Pump();
 }
 
-void MemoryControls::OpenWithDesktop(const Text& path) {
+bool MemoryControls::OpenWithDesktop(const Text& path) {
   std::lock_guard lock(mu_);
   opened_.push_back(path);
+  return desktopOpens_;
+}
+
+void MemoryControls::SetDesktopOpens(bool opens) {
+  std::lock_guard lock(mu_);
+  desktopOpens_ = opens;
 }
 
 void MemoryControls::SetProgress(int done, int total) {

@@ -78,7 +78,7 @@ class MemoryControls : public Controls {
                 Text& entered) override;
   void Pump() override;
   void Wait(double count, WaitUnit unit) override;
-  void OpenWithDesktop(const Text& path) override;
+  bool OpenWithDesktop(const Text& path) override;
   void SetProgress(int done, int total) override;
 
   // Test helpers. The default notice handler answers OK (or Yes for questions).
@@ -90,6 +90,8 @@ class MemoryControls : public Controls {
   void SetWaitScale(double scale);
   std::vector<NoticeRecord> Notices();
   std::vector<Text> OpenedFiles();
+  // What OpenWithDesktop answers from now on (default true: the desktop opens every file).
+  void SetDesktopOpens(bool opens);
   long PumpCount();
   // Every text written to a control, in order.
   std::vector<Text> TextHistory(Ctl c);
@@ -103,6 +105,7 @@ class MemoryControls : public Controls {
   std::map<Ctl, std::vector<Text>> history_;
   std::vector<NoticeRecord> notices_;
   std::vector<Text> opened_;
+  bool desktopOpens_ = true;
   NoticeHandler noticeHandler_;
   InputHandler inputHandler_;
   std::function<void()> pumpHook_;

@@ -144,8 +144,9 @@ class Controls {
   virtual void Pump() = 0;
   // Waits count units while the window keeps processing its messages.
   virtual void Wait(double count, WaitUnit unit) = 0;
-  // Opens a file with the program the desktop associates with it.
-  virtual void OpenWithDesktop(const Text& path) = 0;
+  // Opens a file with the program the desktop associates with it; false when the desktop could
+  // not open it (no program for that kind of file, for one).
+  virtual bool OpenWithDesktop(const Text& path) = 0;
   // The download progress bar: `done` of `total` chapters (total 0 = empty bar).
   virtual void SetProgress(int done, int total) = 0;
 };

@@ -201,7 +201,15 @@ int ReadInteger(std::string_view s, bool fullWidth) {
     s = t;
   }
   size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
+  for (;;) {
+    if (i < s.size() && s[i] == ' ') {
+      ++i;
+    } else if (s.compare(i, kWideSpace.size(), kWideSpace) == 0) {
+      i += kWideSpace.size();
+    } else {
+      break;
+    }
+  }
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
     negative = s[i] == '-';

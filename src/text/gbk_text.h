@@ -54,7 +54,7 @@ Text TrimSpaces(std::string_view s);
 Text RemoveSpaces(std::string_view s);
 
 // Integer as an edit box reads it: full-width digits and signs count as half-width, then
-// leading spaces, an optional sign and the leading digits; no leading number reads as 0.
+// leading spaces (ASCII and full-width), an optional sign and the leading digits; no leading number reads as 0.
 int ReadBoxInteger(std::string_view s);
 // The same without the full-width forms (the input box of the move tool).
 int ReadPlainInteger(std::string_view s);

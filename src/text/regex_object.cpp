@@ -36,8 +36,10 @@ using JitStackPtr = std::unique_ptr<pcre2_jit_stack, JitStackFree>;
 // The script dialect: case-insensitive, "^" and "$" at line breaks, "\u" escapes as four hex
 // digits. No UCP, so \d \s \w keep their ASCII meaning. A back-reference to a group that took no
 // part in the match matches the empty string.
-constexpr uint32_t kCompileOptions =
-    PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE | PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF;
+// PCRE2_USE_OFFSET_LIMIT lets a run be split into spans of starting positions (see Create).
+constexpr uint32_t kCompileOptions = PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE |
+                                     PCRE2_ALT_BSUX | PCRE2_MATCH_UNSET_BACKREF |
+                                     PCRE2_USE_OFFSET_LIMIT;
 
 constexpr size_t kJitStackStart = 32 * 1024;
 constexpr size_t kJitStackMax = 8 * 1024 * 1024;
@@ -45,23 +47,16 @@ constexpr size_t kJitStackMax = 8 * 1024 * 1024;
 bool IsLimitError(int rc) {
   return rc == PCRE2_ERROR_MATCHLIMIT || rc == PCRE2_ERROR_DEPTHLIMIT ||
          rc == PCRE2_ERROR_HEAPLIMIT || rc == PCRE2_ERROR_JIT_STACKLIMIT ||
-         rc == PCRE2_ERROR_NOMEMORY || rc == PCRE2_ERROR_CALLOUT;
+         rc == PCRE2_ERROR_NOMEMORY;
 }
 
-// The deadline of a whole run. The pattern is compiled behind a callout, so the matcher calls
-// Check at the starting positions it tries (those its start-up scan does not skip).
-struct Deadline {
-  std::chrono::steady_clock::time_point end;
-  bool passed = false;
-
-  bool Passed() {
-    if (!passed && std::chrono::steady_clock::now() >= end) passed = true;
-    return passed;
-  }
-  static int Check(pcre2_callout_block*, void* data) {
-    return static_cast<Deadline*>(data)->Passed() ? PCRE2_ERROR_CALLOUT : 0;
-  }
-};
+// With a time budget, one matcher call searches a span of starting positions (UTF-8 bytes)
+// and the clock is read between calls, never inside the matcher. The span starts at one
+// position and adapts to the cost of the calls: it doubles after a call quicker than
+// kQuickCall and halves after one slower than kSlowCall, up to kMaxSpan positions.
+constexpr size_t kMaxSpan = 64 * 1024;
+constexpr auto kQuickCall = std::chrono::milliseconds(2);
+constexpr auto kSlowCall = std::chrono::milliseconds(8);
 
 CodePtr Compile(const std::string& pattern8, pcre2_compile_context* context) {
   int errorCode = 0;
@@ -92,18 +87,9 @@ bool RegexObject::Run(std::string_view pattern, std::string_view subject) {
 
   CodePtr code = Compile(pattern8, compileContext.get());
   if (!code) return false;
-  // With a time budget, the same pattern behind a start-of-attempt callout. The pattern as given
-  // decides validity; a form that only compiles unwrapped (a leading verb) runs without budget.
-  Deadline deadline;
-  bool timed = false;
-  if (limits_.runBudgetMs > 0) {
-    if (CodePtr wrapped = Compile("(?C1)(?:" + pattern8 + ")", compileContext.get())) {
-      code = std::move(wrapped);
-      timed = true;
-      deadline.end = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(limits_.runBudgetMs);
-    }
-  }
+  const bool timed = limits_.runBudgetMs > 0;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.runBudgetMs);
 
   uint32_t captureCount = 0;
   pcre2_pattern_info(code.get(), PCRE2_INFO_CAPTURECOUNT, &captureCount);
@@ -115,7 +101,6 @@ bool RegexObject::Run(std::string_view pattern, std::string_view subject) {
   pcre2_set_match_limit(matchContext.get(), limits_.matchLimit);
   pcre2_set_depth_limit(matchContext.get(), limits_.depthLimit);
   pcre2_set_heap_limit(matchContext.get(), limits_.heapLimitKiB);
-  if (timed) pcre2_set_callout(matchContext.get(), &Deadline::Check, &deadline);
 
   // Machine code when the library offers it; the interpreter otherwise.
   JitStackPtr jitStack;
@@ -132,11 +117,13 @@ bool RegexObject::Run(std::string_view pattern, std::string_view subject) {
   const size_t n = subject_.size();
   const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(matchData.get());
 
-  // One search step from `pos`; a step the machine code cannot finish for lack of stack is
-  // tried again by the interpreter, which has its own limits.
+  // One search step from `pos` for a match that starts no later than `lastStart`; a step the
+  // machine code cannot finish for lack of stack is tried again by the interpreter, which has
+  // its own limits.
   bool utfChecked = false;
-  auto step = [&](size_t pos, uint32_t options) {
+  auto step = [&](size_t pos, size_t lastStart, uint32_t options) {
     if (utfChecked) options |= PCRE2_NO_UTF_CHECK;
+    pcre2_set_offset_limit(matchContext.get(), lastStart);
     int rc = pcre2_match(code.get(), s, n, pos, options, matchData.get(), matchContext.get());
     if (rc == PCRE2_ERROR_JIT_STACKLIMIT) {
       rc = pcre2_match(code.get(), s, n, pos, options | PCRE2_NO_JIT, matchData.get(),
@@ -147,20 +134,35 @@ bool RegexObject::Run(std::string_view pattern, std::string_view subject) {
   };
 
   // Every match in order. After an empty match the next step first asks for a non-empty match
-  // at the same place; failing that, the search moves on by one character.
+  // at the same place; failing that, the search moves on by one character. With a time budget
+  // each step searches only a span of starting positions, and the clock is read between steps:
+  // the matches are those of one unbounded search, as far as the budget reaches.
   size_t pos = 0;
   bool afterEmpty = false;
+  size_t span = timed ? 1 : n;
   while (pos <= n) {
-    if (timed && deadline.Passed()) {
+    const auto stepStart = std::chrono::steady_clock::now();
+    if (timed && stepStart >= deadline) {
       limitReached_ = true;
       break;
     }
     const uint32_t options = afterEmpty ? (PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED) : 0;
-    const int rc = step(pos, options);
+    const size_t lastStart = afterEmpty || span >= n - pos ? n : pos + span;
+    const int rc = step(pos, lastStart, options);
+    if (timed) {
+      const auto took = std::chrono::steady_clock::now() - stepStart;
+      if (took < kQuickCall && span < kMaxSpan) span *= 2;
+      if (took > kSlowCall && span > 1) span /= 2;
+    }
     if (rc == PCRE2_ERROR_NOMATCH) {
-      if (!afterEmpty) break;
-      afterEmpty = false;
-      ++pos;
+      if (afterEmpty) {
+        afterEmpty = false;
+        ++pos;
+      } else if (lastStart >= n) {
+        break;
+      } else {
+        pos = lastStart + 1;  // no match starts at or before lastStart
+      }
       while (pos < n && (s[pos] & 0xC0) == 0x80) ++pos;
       continue;
     }

@@ -18,6 +18,9 @@ namespace {
 constexpr std::string_view kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 constexpr long kDefaultConnectMs = 30'000;
 constexpr long kDefaultLowSpeedMs = 60'000;
+// The whole of one transfer, however steadily the server sends: a chapter page or a chapter
+// list that takes longer is abandoned.
+constexpr long kDefaultTotalMs = 5 * 60'000;
 constexpr long kMaxRedirects = 30;
 // Idle connections kept in the shared cache: enough for every download worker on a few sites.
 constexpr long kMaxCachedConnections = 100;
@@ -32,6 +35,7 @@ int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return gAbortAll.load(std::memory_order_relaxed) ? 1 : 0;
 }
 std::atomic<long> gLowSpeedMs{kDefaultLowSpeedMs};
+std::atomic<long> gTotalMs{kDefaultTotalMs};
 
 // Test-only settings, read once per call.
 std::mutex gTestSettingsMutex;
@@ -181,6 +185,7 @@ struct Exchange {
   std::string headers;
   size_t bodyLimit = kMaxBodyBytes;
   bool headerBlockDone = false;
+  bool tooLarge = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
@@ -189,6 +194,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   const size_t room = ex->bodyLimit - ex->body.size();
   if (n > room) {
     ex->body.append(data, room);
+    ex->tooLarge = true;
     return 0;  // the body limit is reached: stop the transfer with what was read
   }
   ex->body.append(data, n);
@@ -329,6 +335,10 @@ void SetFetchTimeoutsForTesting(long connectMs, long lowSpeedMs) {
   gLowSpeedMs.store(lowSpeedMs > 0 ? lowSpeedMs : kDefaultLowSpeedMs);
 }
 
+void SetFetchTotalTimeoutForTesting(long totalMs) {
+  gTotalMs.store(totalMs > 0 ? totalMs : kDefaultTotalMs);
+}
+
 void SetFetchCaFileForTesting(std::string caFile) {
   std::lock_guard<std::mutex> lock(gTestSettingsMutex);
   gCaFile = std::move(caFile);
@@ -394,6 +404,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
 
   Exchange ex;
   ex.bodyLimit = BodyLimit();
+  if (args.maxBodyBytes > 0) ex.bodyLimit = std::min(ex.bodyLimit, args.maxBodyBytes);
 
   curl_easy_setopt(h, CURLOPT_CURLU, urlHandle.get());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -418,6 +429,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   curl_easy_setopt(h, CURLOPT_NOPROXY, "");
   curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, gConnectMs.load());
+  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, gTotalMs.load());
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -440,14 +452,16 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
       break;
   }
 
-  // Failures of the exchange are not examined: what was read is the result.
-  curl_easy_perform(h);
+  // Failures of the exchange are not examined: what was read is the result. A transfer that
+  // ran out of time is the exception: its body is cut short, so nothing of it is returned.
+  if (curl_easy_perform(h) == CURLE_OPERATION_TIMEDOUT) ex.body.clear();
 
   const Text responseHeaders = ReplaceText(ex.headers, "Set-Cookie", "Set-Cookie", true);
   Text newCookies = CollectCookies(responseHeaders);
   if (cookieTextPassed) CookieJar::Merge(*args.cookies, newCookies);
   if (args.returnedCookies != nullptr) *args.returnedCookies = newCookies;
   if (args.responseHeaders != nullptr) *args.responseHeaders = responseHeaders;
+  if (args.bodyTooLarge != nullptr) *args.bodyTooLarge = ex.tooLarge;
   return std::move(ex.body);
 }
 

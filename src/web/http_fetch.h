@@ -27,10 +27,14 @@ struct FetchArgs {
   bool noRedirect = false;          // true: redirects are not followed
   std::string* bodyBytes = nullptr; // in/out: request body as bytes, before bodyText
   Text proxy;                       // proxy "host:port"; empty for a direct connection
+  size_t maxBodyBytes = 0;          // a lower body limit for this call; 0: the program's limit
+  bool* bodyTooLarge = nullptr;     // out: true when the body limit cut the transfer off
 };
 
 // Fetches the address and returns the body as received (no decoding); empty when the request
-// could not be made or nothing was read. Error statuses return their body like any other.
+// could not be made, nothing was read or the transfer ran out of time (connect 30 s, no
+// progress 60 s, the whole transfer 5 minutes). Error statuses return their body like any
+// other.
 std::string HttpFetch(std::string_view address, const FetchArgs& args = {});
 
 // The port of an address: the number after the last ":" of its host, else 443 for an address
@@ -52,6 +56,10 @@ void ResumeFetchesForTesting();
 // Test-only: shorter connect / no-progress time-outs (defaults 30 s / 60 s; the no-progress
 // time-out counts in whole seconds, at least one). Values of 0 or less restore the defaults.
 void SetFetchTimeoutsForTesting(long connectMs, long lowSpeedMs);
+
+// Test-only: a shorter limit on the whole of each transfer (default 5 minutes); a transfer that
+// runs out of time returns no body. 0 or less restores the default.
+void SetFetchTotalTimeoutForTesting(long totalMs);
 
 // Test-only: trust this CA file instead of the system's certificate store ("" restores it).
 void SetFetchCaFileForTesting(std::string caFile);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "file_size_limit.h"
 #include "text/markers.h"
 
 namespace qvtest {
@@ -229,7 +230,7 @@ TEST_F(DownloadTest, MergeJoinsTheDownloadedRowsWithSeparators) {
   }
   // The book lies beside the folder, named in UTF-8 on disk; no temporary file stays.
   EXPECT_TRUE(fs::is_regular_file(fs::u8path("天玄记(张三).txt")));
-  EXPECT_EQ(TreeOf(".").count("天玄记(张三).txt.part"), 0u);
+  EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记(张三).txt"}));
 }
 
 TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
@@ -238,8 +239,8 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   table.SetCellText(0, qv::kColStatus, G("下载完毕"));
   ASSERT_TRUE(qv::WriteFileBytes(G("天玄记/1.txt"), "NEW"));
   ASSERT_TRUE(qv::WriteFileBytes(G("天玄记(张三).txt"), "OLD BOOK"));
-  // Something occupies the name the new book is written under first.
-  fs::create_directory(fs::u8path("天玄记(张三).txt.part"));
+  // The disk takes no more than two bytes of the new book.
+  auto full = std::make_unique<FileSizeLimit>(2);
 
   Engine().MergeButtonHandler();
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "OLD BOOK");
@@ -261,7 +262,8 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   ASSERT_EQ(controls.Notices().size(), 2u);
   EXPECT_EQ(controls.Notices()[1].style, qv::NoticeStyle::kError);
 
-  fs::remove(fs::u8path("天玄记(张三).txt.part"));
+  full.reset();
+  EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记/1.txt", "天玄记(张三).txt"}));
   controls.SetEnabled(Ctl::MergeButton, false);
   Engine().MergeButtonHandler();
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "NEW");
@@ -334,6 +336,23 @@ TEST_F(DownloadTest, AChapterFileThatCannotBeWrittenIsAFailureNotASave) {
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
   EXPECT_TRUE(controls.Notices().empty());
   EXPECT_FALSE(qv::RegularFileExists(Engine().BookFilePath()));
+}
+
+TEST_F(DownloadTest, AChapterPageBeyond16MiBIsRefusedWithItsReason) {
+  UseMarkup(kLingdian);
+  const std::string padding((16 << 20) - 4096, ' ');
+  const std::string big = PageBytes(kLingdian, Enc::Gbk) + std::string((16 << 20) + 1, ' ');
+  AddPage(1, {.body = big});
+  AddPage(2, {.body = PageBytes(kLingdian, Enc::Gbk) + padding});  // just below the limit
+  Engine().StartDownload();
+
+  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "页面超过16MB"}));
+  EXPECT_EQ(site.Requests("/book/1.html"), 1);  // not fetched again
+  EXPECT_EQ(table.CheckState(0), 1);
+  EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(0)));
+  EXPECT_EQ(History(1).back(), G("下载完毕"));
+  EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 1);
+  EXPECT_EQ(qv::TheDownloadState().savedCount, 1);
 }
 
 TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {

@@ -110,5 +110,26 @@ TEST(ReadInteger, BoxAndPlainForms) {
   }
 }
 
+TEST(ReadInteger, LeadingFullWidthSpacesAreSpaces) {
+  struct Case {
+    std::string_view text;
+    int box;
+    int plain;
+  } cases[] = {
+      {"\xA1\xA1\xA3\xB4", 4, 0},              // full-width space, full-width 4
+      {"\xA1\xA1 \xA1\xA1" "12", 12, 12},       // both kinds mixed before the digits
+      {"\xA1\xA1-3", -3, -3},
+      {"\xA1\xA1\xA3\xAD\xA3\xB5", -5, 0},    // full-width space and full-width -5
+      {"\xA1\xA1", 0, 0},
+      {"\xA1\xA2" "7", 0, 0},                    // another double-byte character is no space
+      {"\xB0\xA1\xA1" "7", 0, 0},               // the A1 A1 inside two characters is none
+      {"\xA1", 0, 0},                             // a lone lead byte at the end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ReadBoxInteger(c.text), c.box) << c.text;
+    EXPECT_EQ(ReadPlainInteger(c.text), c.plain) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace qv
