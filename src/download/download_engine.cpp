@@ -68,10 +68,16 @@ DownloadEngine::~DownloadEngine() {
 }
 
 Text DownloadEngine::Title() { return controls_.GetText(Ctl::TitleLabel); }
-Text DownloadEngine::BookFolder() { return BookFolderPath(Title()); }
-Text DownloadEngine::ChapterFilePath(int row) { return ChapterFilePathFor(Title(), row); }
+Text DownloadEngine::InSaveFolder(const Text& path) const {
+  if (saveFolder_.empty()) return path;
+  return saveFolder_.back() == '/' ? saveFolder_ + path : saveFolder_ + "/" + path;
+}
+Text DownloadEngine::BookFolder() { return InSaveFolder(BookFolderPath(Title())); }
+Text DownloadEngine::ChapterFilePath(int row) {
+  return InSaveFolder(ChapterFilePathFor(Title(), row));
+}
 Text DownloadEngine::BookFilePath() {
-  return BookFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel));
+  return InSaveFolder(BookFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel)));
 }
 
 void DownloadEngine::SetStatus(const Text& text) { controls_.SetText(Ctl::StatusLabel, text); }
@@ -318,7 +324,8 @@ bool DownloadEngine::MergeBook() {
       std::vector<char> buffer(1 << 16);
       for (int i = 1; i <= n && out; ++i) {
         if (table_.CellText(i - 1, kColStatus) == done) {
-          std::ifstream in(FsPath(ChapterFilePathFor(title, i - 1)), std::ios::binary);
+          std::ifstream in(FsPath(InSaveFolder(ChapterFilePathFor(title, i - 1))),
+                            std::ios::binary);
           while (in && out) {
             in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
             out.write(buffer.data(), in.gcount());

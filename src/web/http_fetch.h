@@ -7,6 +7,7 @@
 // process-wide cookie store.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@ struct FetchArgs {
   bool noRedirect = false;          // true: redirects are not followed
   std::string* bodyBytes = nullptr; // in/out: request body as bytes, before bodyText
   Text proxy;                       // proxy "host:port"; empty for a direct connection
+  const std::atomic<bool>* cancel = nullptr;  // set to true: the transfer ends at once
 };
 
 // Fetches the address and returns the body as received (no decoding); empty when the request
