@@ -93,7 +93,7 @@ class RuleNameList : public QListWidget {
 
   QSize sizeHint() const override {
     QSize s = QListWidget::sizeHint();
-    s.setWidth(std::clamp(NamesWidth(), 100, 220));
+    s.setWidth(std::clamp(NamesWidth(), 100, 134));
     return s;
   }
   QSize minimumSizeHint() const override {
@@ -166,6 +166,9 @@ void RuleWindow::Build() {
   list_->setObjectName(QStringLiteral("列表框1"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setTextElideMode(Qt::ElideRight);
+  // As wide as its names (up to a limit, then cut with the tool tip); the boxes take the rest.
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
   // Only the user's selections arrive here: the program selects with the signals blocked.
   connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowSelectedRule(); });
 
@@ -241,7 +244,7 @@ void RuleWindow::Build() {
   right->addLayout(fields, 1);
   right->addLayout(buttons);
   auto* root = new QHBoxLayout(this);
-  root->setContentsMargins(8, 8, 8, 8);
+  root->setContentsMargins(6, 8, 6, 8);
   root->addWidget(list_, 0);
   root->addLayout(right, 1);
 
