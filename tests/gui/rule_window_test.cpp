@@ -790,6 +790,16 @@ TEST_F(RuleWindowTest, GrowsWithItsBoxesAndShowsWholeNames) {
   rw_->resize(rw_->minimumSize());
   QCoreApplication::processEvents();
   ExpectWholeAndApart(rw_);
+  // A name cut off here shows whole as its tool tip; a name that fits has none.
+  auto tipOf = [&](int row) { return List()->item(row)->toolTip(); };
+  List()->setFixedWidth(List()->fontMetrics().horizontalAdvance(List()->item(1)->text()) / 2 + 40);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tipOf(1), U("2345小说（仅测试）"));
+  EXPECT_EQ(tipOf(0), QString());
+  List()->setMinimumWidth(0);
+  List()->setMaximumWidth(QWIDGETSIZE_MAX);
+  rw_->resize(rw_->minimumSizeHint());
+  QCoreApplication::processEvents();
   const int patternHeight = rw_->FieldBox(RuleField::kListPattern)->height();
   const int siteWidth = rw_->FieldBox(RuleField::kSite)->width();
   rw_->resize(900, 700);

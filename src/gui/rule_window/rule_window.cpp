@@ -6,7 +6,7 @@
 #include <QInputDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHelpEvent>
+#include <QResizeEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
-#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -89,11 +88,14 @@ QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view c
 // off shows whole as the item's tool tip.
 class RuleNameList : public QListWidget {
  public:
-  using QListWidget::QListWidget;
+  explicit RuleNameList(QWidget* parent) : QListWidget(parent) {
+    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateTips(); });
+    connect(model(), &QAbstractItemModel::dataChanged, this, [this] { UpdateTips(); });
+  }
 
   QSize sizeHint() const override {
     QSize s = QListWidget::sizeHint();
-    s.setWidth(std::clamp(NamesWidth(), 100, 134));
+    s.setWidth(std::clamp(NamesWidth(), 100, 240));
     return s;
   }
   QSize minimumSizeHint() const override {
@@ -101,20 +103,20 @@ class RuleNameList : public QListWidget {
   }
 
  protected:
-  bool viewportEvent(QEvent* event) override {
-    if (event->type() == QEvent::ToolTip) {
-      auto* help = static_cast<QHelpEvent*>(event);
-      QListWidgetItem* it = itemAt(help->pos());
-      if (it != nullptr && fontMetrics().horizontalAdvance(it->text()) + 8 >
-                               visualItemRect(it).width()) {
-        QToolTip::showText(help->globalPos(), it->text(), viewport());
-      } else {
-        QToolTip::hideText();
-        event->ignore();
-      }
-      return true;
+  void resizeEvent(QResizeEvent* event) override {
+    QListWidget::resizeEvent(event);
+    UpdateTips();
+  }
+
+ public:
+  // An item whose name is cut off carries it whole as its tool tip; the others carry none.
+  void UpdateTips() {
+    const int room = viewport()->width() - 8;
+    for (int i = 0; i < count(); ++i) {
+      QListWidgetItem* it = item(i);
+      const QString tip = fontMetrics().horizontalAdvance(it->text()) > room ? it->text() : QString();
+      if (it->toolTip() != tip) it->setToolTip(tip);
     }
-    return QListWidget::viewportEvent(event);
   }
 
  private:
@@ -166,9 +168,10 @@ void RuleWindow::Build() {
   list_->setObjectName(QStringLiteral("列表框1"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   list_->setTextElideMode(Qt::ElideRight);
-  // As wide as its names (up to a limit, then cut with the tool tip); the boxes take the rest.
+  // As wide as its names when there is room (else cut, with the tool tip); the boxes take the
+  // rest.
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  list_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+  list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   // Only the user's selections arrive here: the program selects with the signals blocked.
   connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowSelectedRule(); });
 
