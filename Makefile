@@ -4,12 +4,15 @@ PACKAGES := g++ cmake ninja-build pkg-config \
   qt6-base-dev qt6-qpa-plugins qt6-webengine-dev libqt6webenginecore6-bin \
   libcurl4-openssl-dev libpcre2-dev zlib1g-dev libzip-dev \
   libgtest-dev libcpp-httplib-dev nginx-light openssl curl epubcheck \
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth qt6-translations-l10n
 
 BUILD ?= build/default
 SHELL := /bin/bash
+# The program's own folder for `make run`: the program, its rule file, its settings, the books.
+APP := $(BUILD)/app
 
-.PHONY: deps build run test tsan demo bench clean
+
+.PHONY: deps build display run test tsan demo bench clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -24,8 +27,17 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-run: build
-	$(BUILD)/bin/quorvane
+# A window program: without a display one clear line instead of the toolkit's abort.
+display:
+	@if [ -z "$$QT_QPA_PLATFORM" ] && [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "quorvane needs a graphical display: run it in a desktop session, or set DISPLAY (e.g. under Xvfb)."; \
+	  exit 1; \
+	fi
+
+run: display build
+	@mkdir -p $(APP)
+	cp -f $(BUILD)/bin/quorvane $(APP)/quorvane
+	$(APP)/quorvane
 
 test: build
 	ctest --preset default
@@ -36,7 +48,7 @@ tsan: deps
 	cmake --build --preset tsan
 	ctest --preset tsan
 
-demo: build
+demo: display build
 	cmake --build --preset default --target quorvane_demo
 	$(BUILD)/bin/quorvane_demo $(BUILD)/bin/quorvane $(BUILD)/demo
 

@@ -1,6 +1,7 @@
 // The book merge: the text book and the EPUB book, each from the same chapter files in table
 // order.
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <system_error>
 #include <vector>
@@ -22,13 +23,13 @@ struct MergeList {
   bool endsWithLastRow = false;  // the table's last row is among them (no separator after it)
 };
 
-MergeList DoneChapters(ChapterTable& table, const Text& title) {
+MergeList DoneChapters(ChapterTable& table, const std::function<Text(int)>& chapterPath) {
   MergeList list;
   const Text done = DownloadTexts().saved;
   const int n = table.RowCount();
   for (int row = 0; row < n; ++row) {
     if (table.CellText(row, kColStatus) == done) {
-      list.files.push_back(ChapterFilePathFor(title, row));
+      list.files.push_back(chapterPath(row));
       list.endsWithLastRow = row == n - 1;
     }
   }
@@ -62,7 +63,7 @@ bool NonEmptyFile(const Text& path) {
 }  // namespace
 
 Text DownloadEngine::EpubFilePath() {
-  return EpubFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel));
+  return InSaveFolder(EpubFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel)));
 }
 
 bool DownloadEngine::AnyBookFormatChosen() {
@@ -89,9 +90,10 @@ bool DownloadEngine::MergeBookAs(const Text& title, const Text& author, const Te
 
   const bool txt = controls_.IsChecked(Ctl::TxtCheck);
   const bool epub = controls_.IsChecked(Ctl::EpubCheck);
-  const MergeList list = DoneChapters(table_, title);
+  const MergeList list =
+      DoneChapters(table_, [&](int row) { return InSaveFolder(ChapterFilePathFor(title, row)); });
   bool ok = txt || epub;
-  if (txt && !WriteTextBook(list, BookFilePathFor(title, author), controls_)) ok = false;
+  if (txt && !WriteTextBook(list, InSaveFolder(BookFilePathFor(title, author)), controls_)) ok = false;
   if (epub) {
     // A chapter whose file is gone or empty has nothing to show: no page for it.
     std::vector<const Text*> chapters;
@@ -103,7 +105,7 @@ bool DownloadEngine::MergeBookAs(const Text& title, const Text& author, const Te
     meta.author = GbkToUtf8(author);
     meta.identifier = IdentifierForAddress(GbkToUtf8(address));
     const EpubResult written = WriteEpub(
-        FsPath(EpubFilePathFor(title, author)), meta, chapters.size(),
+        FsPath(InSaveFolder(EpubFilePathFor(title, author))), meta, chapters.size(),
         [&](size_t i) { return ChapterFromFile(ReadFileBytes(std::string_view(*chapters[i]))); },
         [this] { controls_.Pump(); });
     if (!written.ok) {

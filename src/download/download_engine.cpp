@@ -108,10 +108,16 @@ DownloadEngine::~DownloadEngine() {
 }
 
 Text DownloadEngine::Title() { return controls_.GetText(Ctl::TitleLabel); }
-Text DownloadEngine::BookFolder() { return BookFolderPath(Title()); }
-Text DownloadEngine::ChapterFilePath(int row) { return ChapterFilePathFor(Title(), row); }
+Text DownloadEngine::InSaveFolder(const Text& path) const {
+  if (saveFolder_.empty()) return path;
+  return saveFolder_.back() == '/' ? saveFolder_ + path : saveFolder_ + "/" + path;
+}
+Text DownloadEngine::BookFolder() { return InSaveFolder(BookFolderPath(Title())); }
+Text DownloadEngine::ChapterFilePath(int row) {
+  return InSaveFolder(ChapterFilePathFor(Title(), row));
+}
 Text DownloadEngine::BookFilePath() {
-  return BookFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel));
+  return InSaveFolder(BookFilePathFor(Title(), controls_.GetText(Ctl::AuthorLabel)));
 }
 
 RunJob DownloadEngine::TakeRunJob(int rowCount) {
@@ -119,7 +125,7 @@ RunJob DownloadEngine::TakeRunJob(int rowCount) {
   run.title = Title();
   run.author = controls_.GetText(Ctl::AuthorLabel);
   run.address = controls_.GetText(Ctl::AddressBox);
-  run.folder = BookFolderPath(run.title);
+  run.folder = InSaveFolder(BookFolderPath(run.title));
   run.baseAddress = controls_.GetText(Ctl::BaseAddressBox);
   run.leftMarker = controls_.GetText(Ctl::LeftMarkerBox);
   run.rightMarker = controls_.GetText(Ctl::RightMarkerBox);
@@ -128,7 +134,7 @@ RunJob DownloadEngine::TakeRunJob(int rowCount) {
     if (table_.CheckState(r) != 1) continue;
     run.chapters.push_back(ChapterJob{r, table_.CellText(r, kColTitle),
                                       table_.CellText(r, kColLink),
-                                      ChapterFilePathFor(run.title, r)});
+                                      InSaveFolder(ChapterFilePathFor(run.title, r))});
   }
   return run;
 }

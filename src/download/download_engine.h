@@ -94,7 +94,8 @@ class DownloadEngine {
   // file with the desktop's program when the point is in column 1 or after and the file exists.
   void OpenChapterFile(int x, int y);
 
-  // Paths from the current captions of 标签_书名 and 标签_作者 (see book_files.h).
+  // Paths from the current captions of 标签_书名 and 标签_作者 (see book_files.h), inside the
+  // save folder.
   Text BookFolder();
   Text ChapterFilePath(int row);
   Text BookFilePath();
@@ -109,6 +110,11 @@ class DownloadEngine {
 
   // The engine's half of closing the main window (see StopPoolOnClose in download_state.h).
   void StopPoolOnClose();
+
+  // The folder the book folder and the book file go into (CP936; empty: the current
+  // directory). Window thread, while no run is under way.
+  void SetSaveFolder(const Text& folder) { saveFolder_ = folder; }
+  const Text& SaveFolder() const { return saveFolder_; }
 
   // True while StartDownload is working.
   bool IsRunning() const { return running_; }
@@ -132,6 +138,8 @@ class DownloadEngine {
   bool MergeBookAs(const Text& title, const Text& author, const Text& address);
   // `text`, followed by the reason of the last merge's failure when one is known.
   Text WithMergeProblem(const Text& text) const;
+  // `path` inside the save folder.
+  Text InSaveFolder(const Text& path) const;
 
   ChapterTable& table_;
   Controls& controls_;
@@ -140,6 +148,7 @@ class DownloadEngine {
   std::shared_ptr<const RunJob> run_;  // the job of the run under way; window thread only
   bool merging_ = false;  // window thread only
   Text mergeProblem_;     // window thread only
+  Text saveFolder_;        // set on the window thread between runs; read by the tasks
   std::chrono::milliseconds pageWaitLimit_{60000};
   // Progress of the current run: chapters done (saved or given up) of those taken on.
   std::atomic<int32_t> runDone_{0};

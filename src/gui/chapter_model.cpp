@@ -146,6 +146,17 @@ void ChapterModel::Clear() {
   selectionStale_ = false;
 }
 
+void ChapterModel::Restore(std::vector<Row> rows) {
+  changingSelection_ = true;
+  beginResetModel();
+  rows_ = std::move(rows);
+  shown_ = Count();
+  endResetModel();
+  changingSelection_ = false;
+  selectionStale_ = true;
+  ScheduleSync();
+}
+
 Text ChapterModel::Cell(int row, int column) const {
   if (!Valid(row) || !ValidColumn(column)) return {};
   return rows_[static_cast<size_t>(row)].cells[column];

@@ -63,6 +63,9 @@ class ChapterModel : public QAbstractTableModel {
   bool Highlighted(int row) const;
   void SetHighlighted(int row, bool on);
   std::vector<int> HighlightedRows() const;
+  // Every row as it is, and all rows replaced by `rows` (undo).
+  const std::vector<Row>& Rows() const { return rows_; }
+  void Restore(std::vector<Row> rows);
 
   // Brings the view up to date now: announces appended rows, copies the highlight.
   void SyncView();

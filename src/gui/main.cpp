@@ -1,7 +1,12 @@
 // Start-up: the program's own directory, the process-wide objects, the main window, the loop.
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "gui/engine_session.h"
@@ -10,7 +15,22 @@
 #include "gui/startup.h"
 #include "gui/rule_window/rule_window_hooks.h"
 
+namespace {
+
+bool Set(const char* name) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0';
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // A window program: without a display say so in one line instead of the toolkit's abort.
+  if (!Set("QT_QPA_PLATFORM") && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
+    std::fputs("quorvane: needs a graphical display (DISPLAY or WAYLAND_DISPLAY is not set).\n",
+               stderr);
+    return 1;
+  }
   // Every bare file name ("下载配置.xml", the book folder, ...) means beside the program,
   // whatever directory it was started from.
   qv::EnterProgramDirectory();
@@ -24,6 +44,12 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The program ends when the main window has closed (other windows do not keep it alive).
   QApplication::setQuitOnLastWindowClosed(false);
+  // The toolkit's own dialog buttons and texts in Chinese, like the rest of the program.
+  QTranslator qtTexts;
+  if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                   QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(&qtTexts);
+  }
 
   // The rule-settings window and the download engine attach their steps here.
   qv::MainWindowHooks hooks;
@@ -39,7 +65,7 @@ int main(int argc, char** argv) {
   bool endWanted = false;
   qv::OnTerminationSignal([&] {
     if (created != nullptr) {
-      created->close();
+      created->CloseWithoutAsking();
     } else {
       endWanted = true;
     }
@@ -50,7 +76,7 @@ int main(int argc, char** argv) {
   session = std::make_unique<qv::EngineSession>(window);
   QObject::connect(&window, &qv::MainWindow::closed, &app, [] { QCoreApplication::exit(0); });
   window.show();
-  if (endWanted) QTimer::singleShot(0, &window, [&window] { window.close(); });
+  if (endWanted) QTimer::singleShot(0, &window, [&window] { window.CloseWithoutAsking(); });
   const int code = QApplication::exec();
   session.reset();  // before the window it works on
   qv::ExitCleanup();

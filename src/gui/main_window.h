@@ -2,14 +2,21 @@
 // the handling of the window's own events.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
+#include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "gui/chapter_model.h"
 #include "gui/qt_ports.h"
 #include "shell/settings.h"
 
+class QLabel;
+class QShortcut;
 class QTableView;
 
 namespace qv {
@@ -61,8 +68,27 @@ class MainWindow : public QWidget {
   // The window's size when the program starts.
   static QSize StartSize();
 
-  // The settings file as the window keeps it.
-  const Settings& settings() const { return settings_; }
+  // The settings file "设置.ini" beside the rule file; the window reads it when it is made and
+  // writes it when it closes (the save folder also when it is chosen).
+  static std::filesystem::path SettingsPath();
+  Settings& settings() { return settings_; }
+
+  // The folder books are saved in (empty: the program's folder), shown beside 按钮_保存到.
+  QString SaveFolder() const { return saveFolder_; }
+  Text SaveFolderText() const;
+  // False (and unchanged) for a folder whose name has characters CP936 cannot hold.
+  bool SetSaveFolder(const QString& folder);
+  // 按钮_保存到: the folder dialog, then the choice kept.
+  void ChooseSaveFolder();
+  // Tests answer the folder dialog through this (empty: the real dialog). Returns the chosen
+  // folder, empty when cancelled.
+  using FolderPicker = std::function<QString(QWidget* parent, const QString& current)>;
+  static void SetFolderPickerForTesting(FolderPicker picker);
+
+  // A download run is active (its pause button is enabled).
+  bool RunActive() const;
+  // Closes without the question about a run under way (the session is ending).
+  void CloseWithoutAsking();
 
  signals:
   // The window has closed and its about-to-be-destroyed handling has run: the program ends.
@@ -73,9 +99,18 @@ class MainWindow : public QWidget {
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Build();
+  // Number and status columns as wide as their header and their longest content.
+  void FitNumberAndStatusColumns();
+  // Enter in the address box, the access keys and shortcuts, the tab order.
+  void InstallKeys();
+  void ApplySettings();
+  void SaveSettings();
+  void UpdateSpeed();
+  static FolderPicker& FolderPickerSlot();
   void RegisterRoles();
   void RunCreatedHandling();
   void RunWillBeDestroyed();
@@ -90,6 +125,15 @@ class MainWindow : public QWidget {
   ChapterModel* model_ = nullptr;
   QTableView* view_ = nullptr;
   QWidget* browserHost_ = nullptr;
+  QShortcut* spaceKey_ = nullptr;
+  QLabel* speed_ = nullptr;
+  QLabel* saveFolderLabel_ = nullptr;
+  QTimer speedTimer_;
+  QElapsedTimer runClock_;
+  std::deque<std::pair<qint64, int>> samples_;  // (ms since the run began, chapters done)
+  QString saveFolder_;
+  bool closeWithoutAsking_ = false;
+  bool columnsFitted_ = false;
   std::unique_ptr<QtChapterTable> table_;
   std::unique_ptr<QtControls> controls_;
   bool created_ = false;

@@ -1,5 +1,7 @@
 #include "gui/qt_ports.h"
 
+#include <QScrollBar>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
@@ -17,7 +19,25 @@ namespace qv {
 // ---- QtChapterTable ----
 
 QtChapterTable::QtChapterTable(ChapterModel* model, QTableView* view)
-    : model_(model), view_(view) {}
+    : model_(model), view_(view) {
+  if (view_ != nullptr) {
+    QObject::connect(view_->verticalScrollBar(), &QScrollBar::valueChanged, view_,
+                     [this] { UserScrolled(); });
+  }
+}
+
+void QtChapterTable::UserScrolled() {
+  if (programScroll_ || !view_ || !model_) return;
+  if (lastShown_ < 0 || lastShown_ >= model_->Count()) {
+    following_ = true;
+    return;
+  }
+  // Following again once the row the program last showed is in sight.
+  const int top = view_->rowAt(0);
+  int bottom = view_->rowAt(view_->viewport()->height() - 1);
+  if (bottom < 0) bottom = model_->Count() - 1;
+  following_ = top >= 0 && top <= lastShown_ && lastShown_ <= bottom;
+}
 
 int QtChapterTable::RowCount() {
   return OnWindowThread([&] { return model_ ? model_->Count() : 0; }, 0);
@@ -105,8 +125,12 @@ std::vector<int> QtChapterTable::HighlightedRows() {
 void QtChapterTable::ScrollIntoView(int row) {
   RunOnWindowThread([&] {
     if (!model_ || !view_ || !model_->Valid(row)) return;
+    lastShown_ = row;
+    if (!following_) return;
     model_->SyncView();
+    programScroll_ = true;
     view_->scrollTo(model_->index(row, kColNumber));
+    programScroll_ = false;
   });
 }
 

@@ -36,9 +36,21 @@ class QtChapterTable : public ChapterTable {
   // (x, y) in the view's viewport.
   bool HitTest(int x, int y, int& row, int& column) override;
 
+  // ScrollIntoView follows the program's rows only while the user has not scrolled away from
+  // the row it last showed; scrolling back to it, or FollowAgain (the user starts a tool or a
+  // run), makes it follow again. Window thread.
+  void FollowAgain() { following_ = true; }
+  bool Following() const { return following_; }
+
  private:
+  void UserScrolled();
+
   QPointer<ChapterModel> model_;
   QPointer<QTableView> view_;
+  // Window thread only.
+  bool following_ = true;
+  bool programScroll_ = false;
+  int lastShown_ = -1;
 };
 
 class QtControls : public Controls {

@@ -9,8 +9,12 @@ namespace qv {
 namespace {
 
 constexpr const char* kNoticeTitle = "提示";
-constexpr const char* kEmptyText = "哥们，逗我玩呢？\r\n(3秒后自动关闭)";
-constexpr const char* kIntervalText = "哥们，间隔设的太大啦！\r\n(3秒后自动关闭)";
+// Plain words for what stopped the tool; information, not an error of the user.
+constexpr const char* kEmptyText = "表格中没有章节\r\n(3秒后自动关闭)";
+constexpr const char* kIntervalText = "间隔太大，所选范围内选不出两行\r\n(3秒后自动关闭)";
+constexpr const char* kNothingHighlightedText = "请先选中要移动的章节\r\n(3秒后自动关闭)";
+constexpr const char* kBadCountText = "移动的行数要是正整数\r\n(3秒后自动关闭)";
+constexpr const char* kAtTopText = "选中的章节已在最上面\r\n(3秒后自动关闭)";
 constexpr const char* kMovePrompt = "请输入需要移动的行数：（正整数）";
 constexpr const char* kMoveTitle = "输入行数";
 constexpr int kNoticeMs = 3000;
@@ -51,7 +55,7 @@ void SetRowEditToolsEnabled(Controls& controls, bool on) {
 
 void ChapterTools::Notice(const char* utf8Text) {
   static const Text title = Utf8ToGbk(kNoticeTitle);
-  controls.Notice(title, Utf8ToGbk(utf8Text), kNoticeMs, NoticeStyle::kError);
+  controls.Notice(title, Utf8ToGbk(utf8Text), kNoticeMs, NoticeStyle::kInfo);
 }
 
 void ChapterTools::CheckAllRows() {
@@ -161,14 +165,14 @@ void ChapterTools::MoveHighlightedRows(MoveDirection direction) {
   ToolScope scope;
   if (!scope.Entered()) return;
   if (table.HighlightedRows().empty()) {
-    Notice(kEmptyText);
+    Notice(table.RowCount() == 0 ? kEmptyText : kNothingHighlightedText);
     return;
   }
   Text entered;
   if (!controls.InputBox(Utf8ToGbk(kMovePrompt), Utf8ToGbk(kMoveTitle), "1", entered)) return;
   const int n = ReadPlainInteger(entered);
   if (n < 1) {
-    Notice(kEmptyText);
+    Notice(kBadCountText);
     return;
   }
   // Taken after the box: the table may have changed while it was open.
@@ -179,7 +183,7 @@ void ChapterTools::MoveHighlightedRows(MoveDirection direction) {
   if (direction == MoveDirection::Up) {
     const int offset = std::min(n, rows.front());
     if (offset == 0) {
-      Notice(kEmptyText);
+      Notice(kAtTopText);
       return;
     }
     for (int r : rows) {

@@ -85,6 +85,7 @@ enum class NoticeStyle : int {
   kInfo = 64,
   kYesNoCancel = 35,
   kYesNo = 36,
+  kYesNoDefaultNo = 36 | 0x100,  // a question whose second button (No) is the default
 };
 
 // How a notice ended: the button that closed it, its time-out, or not shown at all.

@@ -139,8 +139,15 @@ bool Settings::SetInt(std::string_view key, int value) {
 
 bool Settings::Save() const {
   if (loadFailed_ || path_.empty()) return false;
-  std::string bytes = bom_ ? "\xEF\xBB\xBF" : "";
+  // The file as it is now, with this object's own changes on top: settings another window or
+  // program wrote since this one was read are kept.
+  Settings current(path_);
+  if (current.loadFailed_) return false;
   for (const Line& l : lines_) {
+    if (l.key && l.changed) current.SetString(*l.key, l.value);
+  }
+  std::string bytes = current.bom_ ? "\xEF\xBB\xBF" : "";
+  for (const Line& l : current.lines_) {
     bytes += l.key && l.changed ? *l.key + "=" + Escape(l.value) : l.raw;
     bytes += "\n";
   }

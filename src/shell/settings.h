@@ -35,8 +35,9 @@ class Settings {
   bool SetBool(std::string_view key, bool value);
   bool SetInt(std::string_view key, int value);
 
-  // Writes the file atomically (temporary file, flushed, renamed); false when it could not be
-  // written or the file was not readable when loaded.
+  // Writes the file atomically (temporary file, flushed, renamed): the file as it is on disk now
+  // with the values set through this object on top, so settings saved meanwhile by another
+  // window or program are kept. False when it could not be written or was not readable.
   bool Save() const;
 
   bool LoadFailed() const { return loadFailed_; }

@@ -22,6 +22,7 @@ struct Texts {
   Text failedNotice = Utf8ToGbk("章节获取失败\r\n(3秒后自动关闭)");
   Text doneNotice = Utf8ToGbk("小说章节名获取完毕\r\n(3秒后自动关闭)");
   Text waiting = Utf8ToGbk("等待下载");
+  Text cancelled = Utf8ToGbk("已取消获取章节列表");
 };
 
 const Texts& T() {
@@ -61,6 +62,7 @@ void ChapterListFetch::Start() {
   // Rows must keep their indexes while they are being appended.
   SetRowEditToolsEnabled(controls_, false);
 
+  cancelled_.store(false, std::memory_order_release);
   running_.store(true, std::memory_order_release);
   try {
     worker_ = std::thread([this] { Work(); });
@@ -68,6 +70,10 @@ void ChapterListFetch::Start() {
     running_.store(false, std::memory_order_release);
     Finish(false);
   }
+}
+
+void ChapterListFetch::Cancel() {
+  if (Running()) cancelled_.store(true, std::memory_order_release);
 }
 
 void ChapterListFetch::Shutdown() {
@@ -85,6 +91,7 @@ void ChapterListFetch::Work() {
     Text headers;
     FetchArgs args;
     args.responseHeaders = &headers;
+    args.cancel = &cancelled_;
     std::string body = HttpFetch(controls_.GetText(Ctl::AddressBox), args);
     Text page = ResponseDecoder::DecodeBody(body, headers);
     if (ResponseDecoder::LooksLikeUtf8(body)) page = ResponseDecoder::Utf8ToLocal(page);
@@ -94,14 +101,14 @@ void ChapterListFetch::Work() {
     controls_.SetText(Ctl::TitleLabel, title);
     ok = !title.empty();
 
-    if (ok && !Stopping()) {
+    if (ok && !Stopping() && !Cancelled()) {
       re.Run(controls_.GetText(Ctl::AuthorPatternBox), page);
       controls_.SetText(Ctl::AuthorLabel, RemoveSpaces(re.GetSubmatch(1, 1)));
 
       re.Run(controls_.GetText(Ctl::ListPatternBox), page);
       const int matches = re.GetMatchCount();
       const int pairs = re.GetGroupCount() / 2;
-      for (int i = 1; i <= matches && !Stopping(); ++i) {
+      for (int i = 1; i <= matches && !Stopping() && !Cancelled(); ++i) {
         for (int j = 1; j <= pairs; ++j) {
           const long long row = static_cast<long long>(i - 1) * pairs + j;
           table_.AppendChapter(Decimal(row), re.GetSubmatch(i, 2 * j),
@@ -119,8 +126,25 @@ void ChapterListFetch::Work() {
     // Out of memory on a huge page, or the like: reported as a failed fetch.
     ok = false;
   }
-  if (!Stopping()) Finish(ok);
+  if (Stopping()) {
+  } else if (Cancelled()) {
+    FinishCancelled();
+  } else {
+    Finish(ok);
+  }
   running_.store(false, std::memory_order_release);
+}
+
+void ChapterListFetch::FinishCancelled() {
+  table_.DeleteAllRows();
+  controls_.SetText(Ctl::TitleLabel, {});
+  controls_.SetText(Ctl::AuthorLabel, {});
+  controls_.SetText(Ctl::BaseAddressBox, {});
+  controls_.SetText(Ctl::StatusLabel, T().cancelled);
+  controls_.SetEnabled(Ctl::FetchButton, true);
+  controls_.SetEnabled(Ctl::DownloadButton, true);
+  controls_.SetEnabled(Ctl::RuleWindow, true);
+  SetRowEditToolsEnabled(controls_, true);
 }
 
 void ChapterListFetch::Finish(bool ok) {

@@ -35,6 +35,10 @@ class ChapterListFetch {
   void Start();
   // Whether a worker is under way.
   bool Running() const;
+  // The user cancels the fetch under way: its transfer ends, nothing of its result is kept
+  // (the table and the book labels stay empty) and the controls are enabled again without a
+  // notice. Does not wait for the worker; window thread.
+  void Cancel();
   // Ends a fetch under way (its transfer is aborted, the rest skipped) and waits for the
   // worker. Called when the window closes; later Starts do nothing.
   void Shutdown();
@@ -43,6 +47,8 @@ class ChapterListFetch {
   void Work();
   void Finish(bool ok);
   bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
+  bool Cancelled() const { return cancelled_.load(std::memory_order_acquire); }
+  void FinishCancelled();
 
   ChapterTable& table_;
   Controls& controls_;
@@ -50,6 +56,7 @@ class ChapterListFetch {
   std::thread worker_;
   std::atomic<bool> running_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace qv

@@ -31,7 +31,8 @@ std::atomic<long> gConnectMs{kDefaultConnectMs};
 std::atomic<bool> gAbortAll{false};
 
 // Progress callback: a nonzero answer ends the transfer.
-int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int OnProgress(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  if (cancel != nullptr && static_cast<const std::atomic<bool>*>(cancel)->load()) return 1;
   return gAbortAll.load(std::memory_order_relaxed) ? 1 : 0;
 }
 std::atomic<long> gLowSpeedMs{kDefaultLowSpeedMs};
@@ -432,6 +433,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, gTotalMs.load());
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(args.cancel));
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, std::max(1L, (gLowSpeedMs.load() + 999) / 1000));
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);

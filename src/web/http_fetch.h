@@ -7,6 +7,7 @@
 // process-wide cookie store.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,7 @@ struct FetchArgs {
   Text proxy;                       // proxy "host:port"; empty for a direct connection
   size_t maxBodyBytes = 0;          // a lower body limit for this call; 0: the program's limit
   bool* bodyTooLarge = nullptr;     // out: true when the body limit cut the transfer off
+  const std::atomic<bool>* cancel = nullptr;  // set to true: the transfer ends at once
 };
 
 // Fetches the address and returns the body as received (no decoding); empty when the request

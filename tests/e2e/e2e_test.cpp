@@ -568,6 +568,8 @@ TEST_F(E2eTest, ClosingTheWindowMidRunDropsTheQueueAndWaitsForTheRunningChapters
   bool idleAfterClose = false;
   std::vector<Text> statusAfterClose;
   Script script;
+  // Closing asks first; the user says yes, stop.
+  notices->AnswerWith(QMessageBox::Yes);
   script.Then([&] { return site->Held() >= 5; },
               [&] {
                 // The held chapters are let through while the close waits for them.
@@ -595,7 +597,12 @@ TEST_F(E2eTest, ClosingTheWindowMidRunDropsTheQueueAndWaitsForTheRunningChapters
   }
   EXPECT_GE(fetched, 5);
   EXPECT_LT(fetched, 30);
-  EXPECT_TRUE(notices->Seen().empty());
+  // The one question, answered yes.
+  ASSERT_EQ(notices->Seen().size(), 1u);
+  EXPECT_EQ(notices->Seen()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_TRUE(notices->Seen()[0].answered);
+  notices->Clear();
+  notices->AnswerWith(QMessageBox::NoButton);
   EXPECT_FALSE(FileExists(kBookPath));
 
   // The program-level objects outlive the window and serve the next one.
@@ -633,10 +640,111 @@ TEST_F(E2eTest, ClosingTheWindowWhileTheListFetchWaitsOnASilentServerEndsIt) {
   QTest::qWait(100);
   EXPECT_TRUE(notices->Seen().empty());
   EXPECT_EQ(program->Text("标签4"), G("正在获取小说章节名，请稍等..."));
-  EXPECT_FALSE(program->Enabled("按钮_获取章节标题"));
+  // The fetch button still offers to cancel, as the press left it.
+  EXPECT_EQ(program->Text("按钮_获取章节标题"), G("取消"));
   program.reset();
   // Closing ends every later transfer of the process too; the tests go on fetching.
   qv::ResumeFetchesForTesting();
+}
+
+TEST_F(E2eTest, ACancelledFetchLeavesTheTableEmptyAndTheButtonsIdle) {
+  Open(3);
+  site->Silence("/book/silent.html");
+  program->TypeAddress(site->Base() + "book/silent.html");
+  // Enter in the address box fetches, as the button does.
+  QTest::keyClick(program->Find("编辑框_章节列表网址"), Qt::Key_Return);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return site->Held() == 1; }, 5000));
+  ASSERT_TRUE(program->session().fetch().Running());
+  // While it runs the button offers to cancel and the bar is busy.
+  EXPECT_EQ(program->Text("按钮_获取章节标题"), G("取消"));
+  EXPECT_TRUE(program->Enabled("按钮_获取章节标题"));
+  EXPECT_EQ(program->Find<QProgressBar>("进度条1")->maximum(), 0);
+  // Enter again does not cancel it.
+  QTest::keyClick(program->Find("编辑框_章节列表网址"), Qt::Key_Return);
+  EXPECT_TRUE(program->session().fetch().Running());
+
+  program->Click("按钮_获取章节标题");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return !program->session().fetch().Running() && program->Text("按钮_获取章节标题") == G("获取章节标题"); },
+      5000));
+  EXPECT_EQ(table().RowCount(), 0);
+  EXPECT_EQ(program->Text("标签_书名"), "");
+  EXPECT_EQ(program->Text("编辑框_相对网址"), "");
+  EXPECT_EQ(program->Text("标签4"), G("已取消获取章节列表"));
+  EXPECT_TRUE(program->Enabled("按钮_获取章节标题"));
+  EXPECT_TRUE(program->RuleWindowEnabled());
+  EXPECT_EQ(program->Find<QProgressBar>("进度条1")->maximum(), 1);
+  EXPECT_TRUE(notices->Seen().empty());  // a cancel is no failure
+  // The server still holds the request: the transfer was ended by the cancel, not answered.
+  EXPECT_EQ(site->Held(), 1);
+
+  // The next fetch works as ever.
+  FetchBook();
+  EXPECT_EQ(table().RowCount(), 3);
+}
+
+TEST_F(E2eTest, CtrlZUndoesARowDeleteOnceAndAFetchForgetsIt) {
+  Open(6);
+  FetchBook();
+  QTableView* view = program->window().chapterView();
+  table().SetHighlight(1, true);
+  table().SetHighlight(3, true);
+  QApplication::setActiveWindow(&program->window());
+  view->setFocus();
+  QTest::keyClick(view, Qt::Key_Delete);
+  ASSERT_EQ(table().RowCount(), 4);
+  EXPECT_EQ(table().CellText(1, qv::kColTitle), G(ChapterTitle(3)));
+  table().SetCheckState(0, 0);  // changed after the delete: the undo puts back the rows before it
+  QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+  ASSERT_EQ(table().RowCount(), 6);
+  for (int r = 0; r < 6; ++r) {
+    EXPECT_EQ(table().CellText(r, qv::kColNumber), std::to_string(r + 1));
+    EXPECT_EQ(table().CellText(r, qv::kColTitle), G(ChapterTitle(r + 1)));
+    EXPECT_EQ(table().CheckState(r), 1);
+  }
+  // Once only.
+  EXPECT_FALSE(program->session().UndoRowEdit());
+  // A fetch forgets the edit before it.
+  table().SetHighlight(0, true);
+  program->Click("按钮_删除选择");
+  EXPECT_TRUE(program->session().CanUndo());
+  FetchBook();
+  EXPECT_FALSE(program->session().CanUndo());
+  EXPECT_EQ(table().RowCount(), 6);
+}
+
+TEST_F(E2eTest, ADownloadIntoAChosenFolderLandsThere) {
+  Open(3);
+  const fs::path folder = dir_ / "书库";
+  fs::create_directories(folder);
+  qv::MainWindow::SetFolderPickerForTesting(
+      [&](QWidget*, const QString&) { return QString::fromStdString(folder.string()); });
+  program->Click("按钮_保存到");
+  qv::MainWindow::SetFolderPickerForTesting({});
+  FetchBook();
+  Download();
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_EQ(FileUtf8((folder / ChapterPath(n)).string()), ChapterFileText(n)) << n;
+    EXPECT_FALSE(FileExists(ChapterPath(n))) << n;  // nothing beside the program
+  }
+  EXPECT_TRUE(FileExists((folder / kBookPath).string()));
+  EXPECT_FALSE(FileExists(kBookPath));
+  EXPECT_EQ(notices->Texts(), std::vector<QString>{Shown("整本小说下载完毕")});
+}
+
+TEST_F(E2eTest, ClosingMidRunAndAnsweringNoKeepsTheRunGoing) {
+  Open(6);
+  FetchBook();
+  site->SetChapterDelay(100);
+  bool stillOpen = false;
+  Script script;
+  script.Then([&] { return site->ChapterRequests() >= 1; },
+              [&] { stillOpen = !program->window().close() && program->window().isVisible(); });
+  Download();  // the notice log answers the question with its default: No
+  EXPECT_TRUE(stillOpen);
+  ASSERT_GE(notices->Seen().size(), 1u);
+  EXPECT_EQ(notices->Seen()[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  for (int n = 1; n <= 6; ++n) ExpectSaved(n);
 }
 
 }  // namespace

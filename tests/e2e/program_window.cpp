@@ -108,7 +108,8 @@ NoticeLog::NoticeLog() {
     QPointer<QMessageBox> guard(box);
     QTimer::singleShot(holdMs_, box, [this, guard, index] {
       if (!guard || !guard->isVisible()) return;
-      QAbstractButton* button = guard->defaultButton();
+      QAbstractButton* button = answer_ != QMessageBox::NoButton ? guard->button(answer_) : nullptr;
+      if (button == nullptr) button = guard->defaultButton();
       if (button == nullptr && !guard->buttons().isEmpty()) button = guard->buttons().front();
       if (button == nullptr) return;
       seen_[index].answered = true;

@@ -78,6 +78,8 @@ class NoticeLog {
   NoticeLog& operator=(const NoticeLog&) = delete;
 
   void SetHold(int ms) { holdMs_ = ms; }
+  // Notices that have this button are answered with it instead of their default one.
+  void AnswerWith(QMessageBox::StandardButton button) { answer_ = button; }
   // Called when a notice shows, before it is answered (window thread).
   void OnShow(std::function<void(const SeenNotice&)> hook) { onShow_ = std::move(hook); }
   const std::vector<SeenNotice>& Seen() const { return seen_; }
@@ -86,6 +88,7 @@ class NoticeLog {
 
  private:
   int holdMs_ = 0;
+  QMessageBox::StandardButton answer_ = QMessageBox::NoButton;
   std::function<void(const SeenNotice&)> onShow_;
   std::vector<SeenNotice> seen_;
 };

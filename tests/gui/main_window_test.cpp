@@ -7,12 +7,15 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include "gui/box_text.h"
+#include "layout_check.h"
 #include "gui/window_bridge.h"
 #include "rules/default_rules.h"
 #include "rules/rule_store.h"
@@ -298,10 +302,15 @@ TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {
   ASSERT_EQ(m->columnCount(), 4);
   const char* titles[] = {"选择", "章节名", "章节网址", "下载状态"};
   for (int c = 0; c < 4; ++c) EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString(), U(titles[c]));
-  EXPECT_EQ(view->columnWidth(0), 70);
-  EXPECT_EQ(view->columnWidth(1), 300);
+  // The number and status columns fit their header and content (at least their old widths);
+  // the title column takes the rest of the start size's width, more than its old 300.
+  EXPECT_GE(view->columnWidth(0), 70);
+  EXPECT_GE(view->columnWidth(1), 300);
   EXPECT_TRUE(view->isColumnHidden(2));
-  EXPECT_EQ(view->columnWidth(3), 80);
+  EXPECT_GE(view->columnWidth(3), 80);
+  EXPECT_GE(view->columnWidth(3), view->fontMetrics().horizontalAdvance(U("重试下载3")));
+  EXPECT_EQ(view->columnWidth(0) + view->columnWidth(1) + view->columnWidth(3),
+            view->viewport()->width());
   EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
   EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
 
@@ -396,6 +405,157 @@ TEST_F(MainWindowTest, RoleControlsReachTheNamedWidgets) {
   EXPECT_EQ(c.GetText(Ctl::SiteBox), "");
   c.SetText(Ctl::SiteBox, "x");
   EXPECT_FALSE(c.IsEnabled(Ctl::RuleWindow));
+}
+
+TEST_F(MainWindowTest, AtItsMinimumSizeNoControlOverlapsAndEveryCaptionIsWhole) {
+  const QSize minimum = window_->minimumSize();
+  // Small enough for a small screen, never zero (the layout sets it).
+  EXPECT_GT(minimum.width(), 300);
+  EXPECT_LE(minimum.width(), 900);
+  EXPECT_LE(minimum.height(), 640);
+  window_->resize(200, 150);  // asked for less, it stays at its minimum
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window_->size(), minimum);
+  ExpectWholeAndApart(window_.get());
+  // The table still shows rows.
+  EXPECT_GE(window_->chapterView()->viewport()->height(), 3 * window_->chapterView()->verticalHeader()->defaultSectionSize());
+  // And at the start size.
+  window_->resize(MainWindow::StartSize());
+  QCoreApplication::processEvents();
+  ExpectWholeAndApart(window_.get());
+}
+
+TEST_F(MainWindowTest, AtALargeSizeTheTitleColumnTakesTheSpareWidth) {
+  QTableView* view = window_->chapterView();
+  const int number = view->columnWidth(0);
+  const int status = view->columnWidth(3);
+  const int title = view->columnWidth(1);
+  const int table = view->width();
+  window_->resize(1400, 900);
+  QCoreApplication::processEvents();
+  // Every extra pixel of the table goes to the title column.
+  EXPECT_GT(view->width(), table + 300);
+  EXPECT_EQ(view->columnWidth(1) - title, view->width() - table);
+  EXPECT_EQ(view->columnWidth(0), number);
+  EXPECT_EQ(view->columnWidth(3), status);
+  EXPECT_EQ(number + view->columnWidth(1) + status, view->viewport()->width());
+  ExpectWholeAndApart(window_.get());
+}
+
+// Counts the clicks of a button.
+struct Clicks {
+  Clicks(MainWindow& w, const char* name) {
+    QObject::connect(w.Find<QAbstractButton>(name), &QAbstractButton::clicked, [this] { ++n; });
+  }
+  int n = 0;
+};
+
+TEST_F(MainWindowTest, EnterInTheAddressBoxAndTheShortcutsPressTheirButtons) {
+  QApplication::setActiveWindow(window_.get());
+  auto* address = window_->Find<QLineEdit>("编辑框_章节列表网址");
+  address->setFocus();
+  Clicks fetch(*window_, "按钮_获取章节标题");
+  QTest::keyClick(address, Qt::Key_Return);
+  EXPECT_EQ(fetch.n, 1);
+  QTest::keyClick(address, Qt::Key_Enter);
+  EXPECT_EQ(fetch.n, 2);
+
+  // Shortcuts press their buttons, each only while it is enabled.
+  window_->chapterView()->setFocus();
+  const struct {
+    const char* button;
+    int key;
+    Qt::KeyboardModifiers modifiers;
+  } cases[] = {
+      {"按钮_下载章节内容", Qt::Key_D, Qt::ControlModifier},
+      {"按钮_全选", Qt::Key_A, Qt::ControlModifier},
+      {"按钮_删除选择", Qt::Key_Delete, Qt::NoModifier},
+      {"按钮_暂停继续", Qt::Key_Space, Qt::NoModifier},
+      {"按钮_获取章节标题", Qt::Key_G, Qt::AltModifier},
+      {"按钮_上移", Qt::Key_Up, Qt::AltModifier},
+      {"按钮_退出", -1, Qt::NoModifier},  // only checked for its tool tip
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.button);
+    QWidget* b = window_->Find(c.button);
+    EXPECT_FALSE(b->toolTip().isEmpty());
+    if (c.key < 0) continue;
+    Clicks clicks(*window_, c.button);
+    b->setEnabled(false);
+    QTest::keyClick(window_->chapterView(), static_cast<Qt::Key>(c.key), c.modifiers);
+    EXPECT_EQ(clicks.n, 0);
+    b->setEnabled(true);
+    QTest::keyClick(window_->chapterView(), static_cast<Qt::Key>(c.key), c.modifiers);
+    EXPECT_EQ(clicks.n, 1);
+  }
+  // Without a run Space is left to the focused control: a focused button is pressed by it.
+  window_->Find("按钮_暂停继续")->setEnabled(false);
+  auto* invert = window_->Find<QPushButton>("按钮_反选");
+  invert->setFocus();
+  Clicks inverted(*window_, "按钮_反选");
+  QTest::keyClick(invert, Qt::Key_Space);
+  EXPECT_EQ(inverted.n, 1);
+}
+
+TEST_F(MainWindowTest, TabGoesThroughTheControlsInTheOrderTheyRead) {
+  auto* address = window_->Find<QLineEdit>("编辑框_章节列表网址");
+  QWidget* w = address;
+  std::vector<QString> order;
+  for (int i = 0; i < 6; ++i) {
+    order.push_back(w->objectName());
+    w = w->nextInFocusChain();
+    while (w->focusPolicy() == Qt::NoFocus || !w->isVisibleTo(window_.get()) || !w->isEnabled()) {
+      w = w->nextInFocusChain();
+    }
+  }
+  EXPECT_EQ(order, (std::vector<QString>{U("编辑框_章节列表网址"), U("按钮_获取章节标题"),
+                                         U("按钮_选择规则"), U("超级列表框1"), U("选择框_合并"),
+                                         U("选择框_页面抓取")}));
+}
+
+TEST(MainWindowSettings, AddressFolderAutoMergeAndGeometrySurviveARestart) {
+  std::filesystem::remove(MainWindow::SettingsPath());
+  const QString folder = QDir::current().absoluteFilePath(U("书库 一"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  QRect geometry;
+  {
+    MainWindow w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // A new start shows the program's folder.
+    EXPECT_EQ(w.SaveFolder(), QString());
+    EXPECT_EQ(w.Find<QLabel>("标签_保存位置")->text(), QDir::toNativeSeparators(QDir::currentPath()));
+    w.controls().SetText(Ctl::AddressBox, Utf8ToGbk("http://www.ybdu.com/书/1/"));
+    ClickCheck(w.Find("选择框_合并"));
+    MainWindow::SetFolderPickerForTesting([&](QWidget*, const QString& current) {
+      EXPECT_EQ(current, QDir::currentPath());
+      return folder;
+    });
+    QTest::mouseClick(w.Find("按钮_保存到"), Qt::LeftButton);
+    MainWindow::SetFolderPickerForTesting({});
+    EXPECT_EQ(w.SaveFolder(), folder);
+    EXPECT_EQ(w.SaveFolderText(), Utf8ToGbk(folder.toStdString()));
+    w.resize(1000, 700);
+    w.move(60, 70);
+    QCoreApplication::processEvents();
+    geometry = QRect(w.pos(), w.size());
+    EXPECT_TRUE(w.close());
+  }
+  ASSERT_TRUE(std::filesystem::exists(MainWindow::SettingsPath()));
+  MainWindow again;
+  EXPECT_EQ(WidgetText(again.Find("编辑框_章节列表网址")), Utf8ToGbk("http://www.ybdu.com/书/1/"));
+  EXPECT_FALSE(again.Find<QCheckBox>("选择框_合并")->isChecked());
+  EXPECT_TRUE(again.Find("按钮_合并")->isEnabled());  // the rule of the unchecked box
+  EXPECT_EQ(again.SaveFolder(), folder);
+  EXPECT_EQ(again.Find<QLabel>("标签_保存位置")->text(), QDir::toNativeSeparators(folder));
+  EXPECT_EQ(QRect(again.pos(), again.size()), geometry);
+}
+
+TEST(MainWindowSettings, AFolderTheEngineCannotNameIsRefused) {
+  MainWindow w;
+  const QString before = w.SaveFolder();
+  EXPECT_FALSE(w.SetSaveFolder(QDir::current().absoluteFilePath(U("书\U0001F600"))));
+  EXPECT_EQ(w.SaveFolder(), before);
 }
 
 TEST(MainWindowStart, WritesTheDefaultRuleFileOnceAndRunsTheStepsInOrder) {

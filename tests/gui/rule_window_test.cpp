@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -30,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include "gui/box_text.h"
+#include "layout_check.h"
 #include "gui/main_window.h"
 #include "gui/notices.h"
 #include "rules/default_rules.h"
@@ -275,21 +277,25 @@ TEST_F(RuleWindowTest, FirstStartLoadsTheWindowHiddenWithTheDefaultRulesListed) 
 
 TEST_F(RuleWindowTest, ControlsHaveTheirNamesPlacesCaptionsAndBuddies) {
   ASSERT_NO_FATAL_FAILURE(Open());
+  ShowRuleWindow();
   struct Case {
     const char* box;
     const char* label;
     const char* caption;
-    QRect geometry;
     bool multiLine;
   };
   const Case cases[] = {
-      {"编辑框_网址", "标签_网址", "网址", {176, 13, 218, 20}, false},
-      {"编辑框_列表正则", "标签2", "章节列表\r\n正则表达式", {208, 38, 186, 50}, true},
-      {"编辑框_小说名正则", "标签3", "小说名称\r\n正则表达式", {208, 93, 186, 50}, true},
-      {"编辑框_小说作者正则", "标签4", "小说作者\r\n正则表达式", {208, 148, 186, 50}, true},
-      {"编辑框_章节内容左", "标签5", "章节内容左侧", {226, 203, 168, 20}, false},
-      {"编辑框_章节内容右", "标签6", "章节内容右侧", {226, 232, 168, 20}, false},
+      {"编辑框_网址", "标签_网址", "网址", false},
+      {"编辑框_列表正则", "标签2", "章节列表\r\n正则表达式", true},
+      {"编辑框_小说名正则", "标签3", "小说名称\r\n正则表达式", true},
+      {"编辑框_小说作者正则", "标签4", "小说作者\r\n正则表达式", true},
+      {"编辑框_章节内容左", "标签5", "章节内容左侧", false},
+      {"编辑框_章节内容右", "标签6", "章节内容右侧", false},
   };
+  // Laid out as a form: the list on the left, then a column of captions, each beside its box,
+  // the boxes from top to bottom in field order, one right edge.
+  QWidget* previous = nullptr;
+  int labelX = -1;
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     auto* box = rw_->findChild<QWidget*>(U(c.box));
@@ -297,34 +303,42 @@ TEST_F(RuleWindowTest, ControlsHaveTheirNamesPlacesCaptionsAndBuddies) {
     ASSERT_NE(box, nullptr) << c.box;
     ASSERT_NE(label, nullptr) << c.label;
     EXPECT_EQ(box, rw_->FieldBox(kBoxFields[i])) << c.box;
-    EXPECT_EQ(box->geometry(), c.geometry) << c.box;
     EXPECT_EQ(qobject_cast<QPlainTextEdit*>(box) != nullptr, c.multiLine) << c.box;
     EXPECT_EQ(qobject_cast<QLineEdit*>(box) != nullptr, !c.multiLine) << c.box;
     EXPECT_EQ(WidgetText(label), G(c.caption)) << c.label;
     EXPECT_EQ(label->buddy(), box) << c.label;
-    EXPECT_EQ(label->x(), 141) << c.label;
+    if (labelX < 0) labelX = label->x();
+    EXPECT_EQ(label->x(), labelX) << c.label;
     EXPECT_LE(label->geometry().right(), box->x()) << c.label;
+    EXPECT_GT(label->x(), List()->geometry().right()) << c.label;
+    if (previous != nullptr) {
+      EXPECT_GT(box->y(), previous->geometry().bottom()) << c.box;
+      EXPECT_EQ(box->geometry().right(), previous->geometry().right()) << c.box;
+    }
+    previous = box;
     QString name = U(c.caption);
     name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
     EXPECT_EQ(box->accessibleName(), name) << c.box;
   }
   EXPECT_EQ(List()->objectName(), U("列表框1"));
-  EXPECT_EQ(List()->geometry(), QRect(8, 12, 128, 278));
   EXPECT_EQ(List()->selectionMode(), QAbstractItemView::SingleSelection);
   const struct {
     QPushButton* button;
     const char* name;
     const char* caption;
-    QRect geometry;
   } buttons[] = {
-      {rw_->RenameButton(), "按钮_修改规则名", "修改规则名", {153, 259, 72, 32}},
-      {rw_->AddButton(), "按钮_增加", "增加", {245, 259, 60, 32}},
-      {rw_->DeleteButton(), "按钮_删除", "删除", {326, 259, 60, 32}},
+      {rw_->RenameButton(), "按钮_修改规则名", "修改规则名"},
+      {rw_->AddButton(), "按钮_增加", "增加"},
+      {rw_->DeleteButton(), "按钮_删除", "删除"},
   };
+  int buttonX = 0;
   for (const auto& b : buttons) {
     EXPECT_EQ(b.button->objectName(), U(b.name));
     EXPECT_EQ(WidgetText(b.button), G(b.caption));
-    EXPECT_EQ(b.button->geometry(), b.geometry);
+    // Below the boxes, left to right.
+    EXPECT_GT(b.button->y(), previous->geometry().bottom()) << b.name;
+    EXPECT_GT(b.button->x(), buttonX) << b.name;
+    buttonX = b.button->geometry().right();
   }
 }
 
@@ -571,6 +585,7 @@ TEST_F(RuleWindowTest, RenameOffersTheNamePlusOneAndChangesOnlyARealNewName) {
 TEST_F(RuleWindowTest, DeletingSelectsTheRuleBeforeOrTheNewFirst) {
   ASSERT_NO_FATAL_FAILURE(Open());
   std::vector<SiteRule> expected = Defaults();
+  AnswerNotices({QMessageBox::Yes, QMessageBox::Yes, QMessageBox::Yes});
   // The first rule: the new first rule is selected.
   ClickItem(0);
   rw_->DeleteButton()->click();
@@ -597,15 +612,54 @@ TEST_F(RuleWindowTest, DeletingSelectsTheRuleBeforeOrTheNewFirst) {
   ASSERT_EQ(FileBytes(), FileOf(expected));
 }
 
+TEST_F(RuleWindowTest, DeletingAsksFirstNamingTheRuleAndNoKeepsIt) {
+  std::vector<SiteRule> rules = {Stored("甲站", "http://a.example/"),
+                                 Stored("2345小说（仅测试）", "http://b.example/", true),
+                                 Stored("丙站", "http://c.example/")};
+  ASSERT_NO_FATAL_FAILURE(Open(FileOf(rules)));
+  const std::string before = FileBytes();
+  // No, and closing the box with Escape, keep the rule.
+  for (bool escape : {false, true}) {
+    notices_.clear();
+    AnswerNotices({QMessageBox::No});
+    if (escape) {
+      SetNoticeObserver([this](QMessageBox* box) {
+        notices_.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+        QTest::keyClick(box, Qt::Key_Escape);
+      });
+    }
+    ClickItem(1);
+    rw_->DeleteButton()->click();
+    ASSERT_EQ(notices_.size(), 1u);
+    EXPECT_EQ(notices_[0].title, U("删除提示"));
+    EXPECT_EQ(notices_[0].text, Shown("确定要删除规则“2345小说（仅测试）”吗？"));
+    EXPECT_EQ(notices_[0].icon, QMessageBox::Question);
+    EXPECT_EQ(notices_[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(List()->count(), 3);
+    EXPECT_EQ(rw_->SelectedIndex(), 1);
+    EXPECT_EQ(FileBytes(), before);
+  }
+  // Yes deletes exactly that rule.
+  notices_.clear();
+  AnswerNotices({QMessageBox::Yes});
+  rw_->DeleteButton()->click();
+  ASSERT_EQ(notices_.size(), 1u);
+  rules.erase(rules.begin() + 1);
+  EXPECT_EQ(List()->count(), 2);
+  EXPECT_EQ(FileBytes(), FileOf(rules));
+}
+
 TEST_F(RuleWindowTest, TheLastRuleCannotBeDeleted) {
   std::vector<SiteRule> rules = {Stored("甲站", "http://a.example/"),
                                  Stored("乙站", "http://b.example/", true)};
   ASSERT_NO_FATAL_FAILURE(Open(FileOf(rules)));
-  AnswerNotices({QMessageBox::Ok});
+  AnswerNotices({QMessageBox::Yes, QMessageBox::Ok});
   ClickItem(1);
   rw_->DeleteButton()->click();  // two left: works
   rules.pop_back();
-  EXPECT_TRUE(notices_.empty());
+  ASSERT_EQ(notices_.size(), 1u);  // the confirmation only
+  notices_.clear();
+  noticeAnswers_.erase(noticeAnswers_.begin());
   ASSERT_EQ(List()->count(), 1);
   ExpectShows(rules[0]);
   ASSERT_EQ(FileBytes(), FileOf(rules));
@@ -625,9 +679,10 @@ TEST_F(RuleWindowTest, AFailedDeleteSaysSoAndKeepsTheList) {
   ClickItem(3);
   const std::string unreadable = "<not a rule file";
   WriteBytes(RuleStore().FilePath(), unreadable);
-  AnswerNotices({QMessageBox::Ok});
+  AnswerNotices({QMessageBox::Yes, QMessageBox::Ok});
   rw_->DeleteButton()->click();
-  ASSERT_EQ(notices_.size(), 1u);
+  ASSERT_EQ(notices_.size(), 2u);
+  notices_.erase(notices_.begin());  // the confirmation
   EXPECT_EQ(notices_[0].title, U("删除提示"));
   EXPECT_EQ(notices_[0].text, U("删除失败，请重试!"));
   EXPECT_EQ(notices_[0].icon, QMessageBox::Information);
@@ -692,6 +747,71 @@ TEST_F(RuleWindowTest, TheWindowFollowsEveryMoveAndResizeOfTheMainWindow) {
   QCoreApplication::processEvents();
   EXPECT_EQ(rw_->frameGeometry().topLeft(), QPoint(835, 240));
   EXPECT_EQ(rw_->size(), QSize(405, 301));
+}
+
+TEST(RuleWindowPlace, BesideWhenThereIsRoomElseInsideTheScreen) {
+  const QRect screen(0, 0, 1600, 1000);
+  const QSize rule(405, 301);
+  const struct {
+    QRect main;
+    QRect available;
+    QPoint expected;
+  } cases[] = {
+      {{50, 50, 700, 500}, screen, {755, 90}},            // room on the right
+      {{10, 200, 820, 530}, screen, {835, 240}},
+      {{50, 50, 700, 500}, QRect(), {755, 90}},           // no screen known: beside
+      {{900, 50, 650, 500}, screen, {490, 90}},           // no room right: on the left
+      {{100, 50, 1400, 500}, screen, {1195, 90}},         // room on neither side: pushed in
+      {{1200, 800, 300, 300}, screen, {790, 699}},        // low on the screen: lifted
+      {{1700, 50, 700, 500}, QRect(1600, 0, 1280, 1024), {2405, 90}},  // a second screen
+      {{-30, -60, 700, 500}, screen, {675, 0}},           // above the screen's top
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.main.x() << "," << c.main.y());
+    EXPECT_EQ(RuleWindowPosition(c.main, rule, c.available), c.expected);
+  }
+}
+
+TEST_F(RuleWindowTest, TheWindowStaysOnTheScreenWhenTheMainWindowReachesItsEdge) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ShowRuleWindow();
+  const QRect available = main_->screen()->availableGeometry();
+  main_->move(available.right() - main_->frameGeometry().width() - 20, 100);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(available.contains(rw_->frameGeometry())) << available.width();
+  EXPECT_LT(rw_->frameGeometry().right(), main_->frameGeometry().left());  // on its left
+}
+
+TEST_F(RuleWindowTest, GrowsWithItsBoxesAndShowsWholeNames) {
+  std::vector<SiteRule> rules = {Stored("甲站", "http://a.example/"),
+                                 Stored("2345小说（仅测试）", "http://b.example/")};
+  ASSERT_NO_FATAL_FAILURE(Open(FileOf(rules)));
+  ShowRuleWindow();
+  rw_->resize(rw_->minimumSize());
+  QCoreApplication::processEvents();
+  ExpectWholeAndApart(rw_);
+  // A name cut off here shows whole as its tool tip; a name that fits has none.
+  auto tipOf = [&](int row) { return List()->item(row)->toolTip(); };
+  List()->setFixedWidth(List()->fontMetrics().horizontalAdvance(List()->item(1)->text()) / 2 + 40);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(tipOf(1), U("2345小说（仅测试）"));
+  EXPECT_EQ(tipOf(0), QString());
+  List()->setMinimumWidth(0);
+  List()->setMaximumWidth(QWIDGETSIZE_MAX);
+  rw_->resize(rw_->minimumSizeHint());
+  QCoreApplication::processEvents();
+  const int patternHeight = rw_->FieldBox(RuleField::kListPattern)->height();
+  const int siteWidth = rw_->FieldBox(RuleField::kSite)->width();
+  rw_->resize(900, 700);
+  QCoreApplication::processEvents();
+  ExpectWholeAndApart(rw_);
+  // The pattern boxes take the extra height; the one-line boxes stay one line.
+  EXPECT_GT(rw_->FieldBox(RuleField::kListPattern)->height(), patternHeight + 100);
+  EXPECT_EQ(rw_->FieldBox(RuleField::kSite)->height(), rw_->FieldBox(RuleField::kLeftMarker)->height());
+  EXPECT_GT(rw_->FieldBox(RuleField::kSite)->width(), siteWidth + 300);
+  // At this size the long name shows whole.
+  QListWidgetItem* item = List()->item(1);
+  EXPECT_GE(List()->visualItemRect(item).width(), List()->fontMetrics().horizontalAdvance(item->text()));
 }
 
 TEST_F(RuleWindowTest, TheRuleWindowGoesJustBeforeTheMainWindow) {

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "offscreen_screen.h"
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
+  qv::UseLargeOffscreenScreen();
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);

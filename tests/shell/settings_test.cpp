@@ -146,3 +146,25 @@ TEST_F(SettingsTest, AFailedSaveKeepsTheOldFileWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two holders of the file (the window and another program, say): each save keeps what the
+// other saved meanwhile, and a key both set ends with the last save's value.
+TEST_F(SettingsTest, ASaveKeepsWhatAnotherHolderSavedMeanwhile) {
+  qv::Settings window(path_);
+  qv::Settings other(path_);
+  ASSERT_TRUE(other.SetString("最后网址", "http://127.0.0.1/"));
+  ASSERT_TRUE(other.SetInt("共用", 1));
+  ASSERT_TRUE(other.Save());
+  ASSERT_TRUE(window.SetBool("生成EPUB", true));
+  ASSERT_TRUE(window.SetInt("共用", 2));
+  ASSERT_TRUE(window.Save());
+
+  const qv::Settings after(path_);
+  EXPECT_EQ(after.GetString("最后网址"), "http://127.0.0.1/");
+  EXPECT_TRUE(after.GetBool("生成EPUB", false));
+  EXPECT_EQ(after.GetInt("共用", 0), 2);
+}
+
+}  // namespace

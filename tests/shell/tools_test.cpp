@@ -13,13 +13,18 @@
 namespace qv {
 namespace {
 
-// "提示" and the empty-table notice's first characters "哥们" in CP936, written as bytes so the
+// "提示" and the empty-table notice's first characters "表格" in CP936, written as bytes so the
 // check does not go through the same conversion as the code.
 constexpr const char* kTitleGbk = "\xCC\xE1\xCA\xBE";
-constexpr const char* kGemenGbk = "\xB8\xE7\xC3\xC7";
+constexpr const char* kTableGbk = "\xB1\xED\xB8\xF1";
 
-const Text kEmptyNotice = Utf8ToGbk("哥们，逗我玩呢？\r\n(3秒后自动关闭)");
-const Text kIntervalNotice = Utf8ToGbk("哥们，间隔设的太大啦！\r\n(3秒后自动关闭)");
+const Text kEmptyNotice = Utf8ToGbk("表格中没有章节\r\n(3秒后自动关闭)");
+const Text kIntervalNotice = Utf8ToGbk("间隔太大，所选范围内选不出两行\r\n(3秒后自动关闭)");
+const Text kNothingHighlightedNotice = Utf8ToGbk("请先选中要移动的章节\r\n(3秒后自动关闭)");
+const Text kBadCountNotice = Utf8ToGbk("移动的行数要是正整数\r\n(3秒后自动关闭)");
+const Text kAtTopNotice = Utf8ToGbk("选中的章节已在最上面\r\n(3秒后自动关闭)");
+// The notices are information (64), not errors.
+constexpr NoticeStyle kNoticeStyle = NoticeStyle::kInfo;
 
 class ToolsTest : public ::testing::Test {
  protected:
@@ -67,7 +72,7 @@ class ToolsTest : public ::testing::Test {
     EXPECT_EQ(notices[0].title, kTitleGbk);
     EXPECT_EQ(notices[0].text, text);
     EXPECT_EQ(notices[0].timeoutMs, 3000);
-    EXPECT_EQ(notices[0].style, NoticeStyle::kError);
+    EXPECT_EQ(notices[0].style, kNoticeStyle);
   }
 
   MemoryTable table;
@@ -133,7 +138,7 @@ TEST_F(ToolsTest, HighlightAtIntervalWorkedExamples) {
       EXPECT_EQ(notices[0].text, kIntervalNotice);
       EXPECT_EQ(notices[0].title, kTitleGbk);
       EXPECT_EQ(notices[0].timeoutMs, 3000);
-      EXPECT_EQ(notices[0].style, NoticeStyle::kError);
+      EXPECT_EQ(notices[0].style, kNoticeStyle);
     } else {
       EXPECT_TRUE(notices.empty());
     }
@@ -153,9 +158,9 @@ TEST_F(ToolsTest, CheckAllAndInvertOnEmptyTableGiveTheNotice) {
   for (const auto& n : notices) {
     EXPECT_EQ(n.title, kTitleGbk);
     EXPECT_EQ(n.text, kEmptyNotice);
-    EXPECT_EQ(n.text.substr(0, 4), kGemenGbk);
+    EXPECT_EQ(n.text.substr(0, 4), kTableGbk);
     EXPECT_EQ(n.timeoutMs, 3000);
-    EXPECT_EQ(n.style, NoticeStyle::kError);
+    EXPECT_EQ(n.style, kNoticeStyle);
   }
   EXPECT_EQ(table.RowCount(), 0);
 }
@@ -282,20 +287,20 @@ struct RefusedMove {
   MoveDirection direction;
   std::optional<const char*> answer;  // UTF-8; none = cancelled
   bool asked;
-  bool notice;
+  const Text* notice;  // none: no notice
 };
 
 TEST_F(ToolsTest, MovesThatChangeNothing) {
   const RefusedMove cases[] = {
-      {"nothing highlighted", {}, MoveDirection::Up, "1", false, true},
-      {"cancelled", {4}, MoveDirection::Up, std::nullopt, true, false},
-      {"zero rows", {4}, MoveDirection::Down, "0", true, true},
-      {"negative rows", {4}, MoveDirection::Up, "-2", true, true},
-      {"not a number", {4}, MoveDirection::Down, "abc", true, true},
-      {"empty answer", {4}, MoveDirection::Down, "", true, true},
-      {"full-width digits are not read", {4}, MoveDirection::Up, "３", true, true},
-      {"up from row 1", {1, 3}, MoveDirection::Up, "2", true, true},
-      {"down from the last row", {2, 10}, MoveDirection::Down, "5", true, false},
+      {"nothing highlighted", {}, MoveDirection::Up, "1", false, &kNothingHighlightedNotice},
+      {"cancelled", {4}, MoveDirection::Up, std::nullopt, true, nullptr},
+      {"zero rows", {4}, MoveDirection::Down, "0", true, &kBadCountNotice},
+      {"negative rows", {4}, MoveDirection::Up, "-2", true, &kBadCountNotice},
+      {"not a number", {4}, MoveDirection::Down, "abc", true, &kBadCountNotice},
+      {"empty answer", {4}, MoveDirection::Down, "", true, &kBadCountNotice},
+      {"full-width digits are not read", {4}, MoveDirection::Up, "３", true, &kBadCountNotice},
+      {"up from row 1", {1, 3}, MoveDirection::Up, "2", true, &kAtTopNotice},
+      {"down from the last row", {2, 10}, MoveDirection::Down, "5", true, nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -328,10 +333,10 @@ TEST_F(ToolsTest, MovesThatChangeNothing) {
       EXPECT_EQ(after[i].highlighted, before[i].highlighted);
     }
     const auto notices = ctl.Notices();
-    if (c.notice) {
+    if (c.notice != nullptr) {
       ASSERT_EQ(notices.size(), 1u);
-      EXPECT_EQ(notices[0].text, kEmptyNotice);
-      EXPECT_EQ(notices[0].style, NoticeStyle::kError);
+      EXPECT_EQ(notices[0].text, *c.notice);
+      EXPECT_EQ(notices[0].style, kNoticeStyle);
     } else {
       EXPECT_TRUE(notices.empty());
     }

@@ -4,13 +4,19 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QInputDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QResizeEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <optional>
@@ -27,6 +33,8 @@ namespace qv {
 namespace {
 
 Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
+
+// The platform's flag that makes a notice's second button the default one.
 
 InputBoxObserver& InputObserver() {
   static InputBoxObserver observer;
@@ -62,9 +70,9 @@ std::optional<Text>& ChangeField(RuleChange& change, RuleField field) {
   return change.pageCapture;
 }
 
-// The caption label of a box: at its place, reaching to the box, as its buddy and its name.
-QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view captionUtf8, int x,
-                     int y, QWidget* box) {
+// The caption label of a box: beside it, as its buddy and its name.
+QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view captionUtf8,
+                     QWidget* box) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromUtf8(objectName));
   SetWidgetText(label, G(captionUtf8));
@@ -72,10 +80,51 @@ QLabel* CaptionLabel(QWidget* parent, const char* objectName, std::string_view c
   QString name = QString::fromUtf8(captionUtf8.data(), static_cast<qsizetype>(captionUtf8.size()));
   name.remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
   box->setAccessibleName(name);
-  const int width = box->x() - x - 2;
-  label->setGeometry(x, y, width, std::max(label->sizeHint().height(), 20));
   return label;
 }
+
+// The rule list: as wide as its longest name (within reason), and a name that is still cut
+// off shows whole as the item's tool tip.
+class RuleNameList : public QListWidget {
+ public:
+  explicit RuleNameList(QWidget* parent) : QListWidget(parent) {
+    connect(model(), &QAbstractItemModel::rowsInserted, this, [this] { UpdateTips(); });
+    connect(model(), &QAbstractItemModel::dataChanged, this, [this] { UpdateTips(); });
+  }
+
+  QSize sizeHint() const override {
+    QSize s = QListWidget::sizeHint();
+    s.setWidth(std::clamp(NamesWidth(), 100, 240));
+    return s;
+  }
+  QSize minimumSizeHint() const override {
+    return QSize(std::clamp(NamesWidth(), 100, 128), 80);
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QListWidget::resizeEvent(event);
+    UpdateTips();
+  }
+
+ public:
+  // An item whose name is cut off carries it whole as its tool tip; the others carry none.
+  void UpdateTips() {
+    const int room = viewport()->width() - 8;
+    for (int i = 0; i < count(); ++i) {
+      QListWidgetItem* it = item(i);
+      const QString tip = fontMetrics().horizontalAdvance(it->text()) > room ? it->text() : QString();
+      if (it->toolTip() != tip) it->setToolTip(tip);
+    }
+  }
+
+ private:
+  int NamesWidth() const {
+    int w = 0;
+    for (int i = 0; i < count(); ++i) w = std::max(w, fontMetrics().horizontalAdvance(item(i)->text()));
+    return w + 2 * frameWidth() + 12 + verticalScrollBar()->sizeHint().width();
+  }
+};
 
 }  // namespace
 
@@ -99,6 +148,7 @@ RuleWindow::RuleWindow(QtControls* controls, RuleStore store)
   setAttribute(Qt::WA_QuitOnClose, false);
   SetWidgetText(this, G("规则设置"));
   Build();
+  resize(QSize(405, 301).expandedTo(minimumSizeHint()));
   if (controls != nullptr) {
     controls->RegisterBox(Ctl::RuleWindow, this);
     controls->RegisterBox(Ctl::SiteBox, siteBox_);
@@ -113,57 +163,98 @@ RuleWindow::RuleWindow(QtControls* controls, RuleStore store)
 RuleWindow::~RuleWindow() { DetachMainWindow(); }
 
 void RuleWindow::Build() {
-  setFixedSize(405, 301);
-
-  list_ = new QListWidget(this);
+  list_ = new RuleNameList(this);
   list_->setObjectName(QStringLiteral("列表框1"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setGeometry(8, 12, 128, 278);
+  list_->setTextElideMode(Qt::ElideRight);
+  // As wide as its names when there is room (else cut, with the tool tip); the boxes take the
+  // rest.
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   // Only the user's selections arrive here: the program selects with the signals blocked.
   connect(list_, &QListWidget::itemSelectionChanged, this, [this] { ShowSelectedRule(); });
 
-  auto lineBox = [this](const char* name, int x, int y, int w, int h) {
+  auto lineBox = [this](const char* name) {
     auto* box = new QLineEdit(this);
     box->setObjectName(QString::fromUtf8(name));
-    box->setGeometry(x, y, w, h);
     return box;
   };
-  // The pattern boxes show several lines, so a pattern that ends in a line break shows it.
-  auto textBox = [this](const char* name, int x, int y, int w, int h) {
+  // The pattern boxes show several lines, so a pattern that ends in a line break shows it; they
+  // take the height the window gives them.
+  auto textBox = [this](const char* name) {
     auto* box = new QPlainTextEdit(this);
     box->setObjectName(QString::fromUtf8(name));
-    box->setGeometry(x, y, w, h);
     box->setTabChangesFocus(true);
+    box->setMinimumHeight(box->fontMetrics().lineSpacing() * 2 + 10);
+    box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     return box;
   };
-  siteBox_ = lineBox("编辑框_网址", 176, 13, 218, 20);
-  listPatternBox_ = textBox("编辑框_列表正则", 208, 38, 186, 50);
-  titlePatternBox_ = textBox("编辑框_小说名正则", 208, 93, 186, 50);
-  authorPatternBox_ = textBox("编辑框_小说作者正则", 208, 148, 186, 50);
-  leftMarkerBox_ = lineBox("编辑框_章节内容左", 226, 203, 168, 20);
-  rightMarkerBox_ = lineBox("编辑框_章节内容右", 226, 232, 168, 20);
+  siteBox_ = lineBox("编辑框_网址");
+  listPatternBox_ = textBox("编辑框_列表正则");
+  titlePatternBox_ = textBox("编辑框_小说名正则");
+  authorPatternBox_ = textBox("编辑框_小说作者正则");
+  leftMarkerBox_ = lineBox("编辑框_章节内容左");
+  rightMarkerBox_ = lineBox("编辑框_章节内容右");
 
-  CaptionLabel(this, "标签_网址", "网址", 141, 12, siteBox_);
-  CaptionLabel(this, "标签2", "章节列表\r\n正则表达式", 141, 52, listPatternBox_);
-  CaptionLabel(this, "标签3", "小说名称\r\n正则表达式", 141, 105, titlePatternBox_);
-  CaptionLabel(this, "标签4", "小说作者\r\n正则表达式", 141, 159, authorPatternBox_);
-  CaptionLabel(this, "标签5", "章节内容左侧", 141, 201, leftMarkerBox_);
-  CaptionLabel(this, "标签6", "章节内容右侧", 141, 229, rightMarkerBox_);
+  auto* fields = new QGridLayout;
+  fields->setColumnStretch(1, 1);
+  const struct {
+    const char* label;
+    const char* caption;
+    QWidget* box;
+  } rows[] = {
+      {"标签_网址", "网址", siteBox_},
+      {"标签2", "章节列表\r\n正则表达式", listPatternBox_},
+      {"标签3", "小说名称\r\n正则表达式", titlePatternBox_},
+      {"标签4", "小说作者\r\n正则表达式", authorPatternBox_},
+      {"标签5", "章节内容左侧", leftMarkerBox_},
+      {"标签6", "章节内容右侧", rightMarkerBox_},
+  };
+  int r = 0;
+  for (const auto& row : rows) {
+    QLabel* label = CaptionLabel(this, row.label, row.caption, row.box);
+    fields->addWidget(label, r, 0, Qt::AlignLeft | Qt::AlignVCenter);
+    fields->addWidget(row.box, r, 1);
+    if (qobject_cast<QPlainTextEdit*>(row.box) != nullptr) fields->setRowStretch(r, 1);
+    ++r;
+  }
 
-  auto button = [this](const char* name, std::string_view caption, int x, int y, int w, int h) {
+  auto button = [this](const char* name, std::string_view caption) {
     auto* b = new QPushButton(this);
     b->setObjectName(QString::fromUtf8(name));
     SetWidgetText(b, G(caption));
-    b->setGeometry(x, y, w, h);
     b->setAutoDefault(false);
     return b;
   };
-  renameButton_ = button("按钮_修改规则名", "修改规则名", 153, 259, 72, 32);
-  addButton_ = button("按钮_增加", "增加", 245, 259, 60, 32);
-  deleteButton_ = button("按钮_删除", "删除", 326, 259, 60, 32);
+  renameButton_ = button("按钮_修改规则名", "修改规则名");
+  addButton_ = button("按钮_增加", "增加");
+  deleteButton_ = button("按钮_删除", "删除");
+  // "确认增加" is the add button's longer caption: room for it from the start.
+  addButton_->setMinimumWidth(
+      std::max(addButton_->sizeHint().width(),
+               addButton_->fontMetrics().horizontalAdvance(QStringFromGbk(G("确认增加"))) + 24));
   connect(renameButton_, &QPushButton::clicked, this, [this] { RenameRuleButton(); });
   connect(addButton_, &QPushButton::clicked, this, [this] { AddRuleButton(); });
   connect(deleteButton_, &QPushButton::clicked, this, [this] { DeleteRuleButton(); });
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(renameButton_);
+  buttons->addWidget(addButton_);
+  buttons->addWidget(deleteButton_);
+
+  auto* right = new QVBoxLayout;
+  right->addLayout(fields, 1);
+  right->addLayout(buttons);
+  auto* root = new QHBoxLayout(this);
+  root->setContentsMargins(6, 8, 6, 8);
+  root->addWidget(list_, 0);
+  root->addLayout(right, 1);
+
+  // Tab goes through the window as it reads: the list, the boxes from the top, the buttons.
+  QWidget* order[] = {list_,        siteBox_,      listPatternBox_, titlePatternBox_,
+                      authorPatternBox_, leftMarkerBox_, rightMarkerBox_, renameButton_,
+                      addButton_,   deleteButton_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   // Every change of a box's text, whoever made it, is written to that field of the rule.
   for (RuleField f : kRuleFields) {
@@ -214,11 +305,31 @@ void RuleWindow::DetachMainWindow() {
 
 void RuleWindow::closeEvent(QCloseEvent* event) { event->ignore(); }
 
+QPoint RuleWindowPosition(const QRect& mainFrame, const QSize& ruleFrame, const QRect& available) {
+  const int right = mainFrame.x() + mainFrame.width() + 5;
+  const int left = mainFrame.x() - 5 - ruleFrame.width();
+  int x = right;
+  if (!available.isEmpty() && right + ruleFrame.width() > available.x() + available.width()) {
+    // No room on the right: on the left when it fits there, else as far right as the screen
+    // allows.
+    x = left >= available.x()
+            ? left
+            : std::max(available.x(), available.x() + available.width() - ruleFrame.width());
+  }
+  int y = mainFrame.y() + 40;
+  if (!available.isEmpty()) {
+    y = std::min(y, available.y() + available.height() - ruleFrame.height());
+    y = std::max(y, available.y());
+  }
+  return {x, y};
+}
+
 void RuleWindow::PlaceRuleWindow() {
   if (!main_) return;
-  const QRect m = main_->frameGeometry();
+  QScreen* screen = main_->screen();
+  const QRect available = screen != nullptr ? screen->availableGeometry() : QRect();
   // move() places a window's frame, so both sides are outer rectangles.
-  move(m.x() + m.width() + 5, m.y() + 40);
+  move(RuleWindowPosition(main_->frameGeometry(), frameGeometry().size(), available));
 }
 
 void RuleWindow::RaiseRuleWindow() {
@@ -261,6 +372,7 @@ void RuleWindow::FillRuleList() {
     }
     QCoreApplication::processEvents();
   }
+  list_->updateGeometry();
   SelectItem(0);
   ShowSelectedRule();
 }
@@ -405,7 +517,14 @@ void RuleWindow::DeleteRuleButton() {
     return;
   }
   const int s = SelectedIndex();
-  if (s >= 0 && store_.DeleteRule(s + 1)) {
+  if (s >= 0) {
+    // One click must not lose a rule: the user confirms, naming it; No is the default.
+    const NoticeAnswer answer = TimedNotice(G("删除提示"),
+                                   G("确定要删除规则“") + ItemBytes(list_->item(s)) + G("”吗？"),
+                                   0, NoticeStyle::kYesNoDefaultNo);
+    if (answer != NoticeAnswer::kYes) return;
+  }
+  if (s >= 0 && s == SelectedIndex() && store_.DeleteRule(s + 1)) {
     {
       const QSignalBlocker block(list_);
       delete list_->takeItem(s);

@@ -52,7 +52,8 @@ class RuleWindow : public QWidget {
   // toggle use; the clicks of 选择框_页面抓取 run SavePageCaptureFlag from now on.
   void AttachMainWindow(const MainWindowParts& parts);
 
-  // Rule window left = main left + main width + 5, top = main top + 40 (frame rectangles).
+  // Rule window left = main left + main width + 5, top = main top + 40 (frame rectangles) when
+  // there is room on the main window's screen, else inside it (RuleWindowPosition).
   void PlaceRuleWindow();
   // Brings a shown rule window to the top without activating, moving or resizing it.
   void RaiseRuleWindow();
@@ -128,6 +129,11 @@ class RuleWindow : public QWidget {
   int busy_ = 0;
   bool destroyWanted_ = false;
 };
+
+// Where the rule window's frame goes: 5 pixels right of the main window's frame and 40 below
+// its top when that lies on the screen's `available` area; otherwise on the left of the main
+// window if it fits there, else pushed inside the area. An empty area places it beside.
+QPoint RuleWindowPosition(const QRect& mainFrame, const QSize& ruleFrame, const QRect& available);
 
 // Creates the rule window hidden (modeless, no parent) and places it beside the main window.
 RuleWindow* LoadRuleWindow(QtControls* controls, const MainWindowParts& parts);
