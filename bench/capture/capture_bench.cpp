@@ -140,7 +140,7 @@ void FillTable(qv::ChapterTable& t, int pages) {
   t.DeleteAllRows();
   for (int i = 1; i <= pages; ++i) {
     t.AppendChapter(qv::Decimal(i), qv::Utf8ToGbk("第") + qv::Decimal(i) + qv::Utf8ToGbk("章"),
-                    "c" + std::to_string(i) + ".html", qv::Utf8ToGbk("等待下载"), 1);
+                    "c" + std::to_string(i) + ".html", qv::Utf8ToGbk("等待下载"), qv::kChecked);
   }
 }
 

@@ -89,7 +89,7 @@ EngineRun RunEngine(const std::string& base, int chapters, double waitScale, boo
   controls.SetChecked(Ctl::MergeCheck, false);
   for (int n = 1; n <= chapters; ++n) {
     table.AppendChapter(qv::Decimal(n), qv::Utf8ToGbk("第" + std::to_string(n) + "章"),
-                        PagePath(n), qv::Utf8ToGbk("等待下载"), 1);
+                        PagePath(n), qv::Utf8ToGbk("等待下载"), qv::kChecked);
   }
   EngineRun run;
   {

@@ -27,7 +27,7 @@ void Fill(qv::ChapterTable& t, int rows) {
   const qv::Text title = qv::Utf8ToGbk("第一千二百三十四章 风起云涌");
   const qv::Text status = qv::Utf8ToGbk("等待下载");
   for (int i = 1; i <= rows; ++i) {
-    t.AppendChapter(std::to_string(i), title, "/book/" + std::to_string(i) + ".html", status, 1);
+    t.AppendChapter(std::to_string(i), title, "/book/" + std::to_string(i) + ".html", status, qv::kChecked);
   }
 }
 
@@ -87,13 +87,13 @@ int main(int argc, char** argv) {
   const int loopRows = std::min(rows, 10000);
   start = Clock::now();
   for (int r = 0; r < loopRows; ++r) {
-    t.SetCheckState(r, 0);
+    t.SetCheckState(r, qv::kUnchecked);
     c.Pump();
   }
   const double throttled = Ms(start);
   start = Clock::now();
   for (int r = 0; r < loopRows; ++r) {
-    t.SetCheckState(r, 1);
+    t.SetCheckState(r, qv::kChecked);
     QCoreApplication::processEvents();
   }
   const double every = Ms(start);

@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     const std::string file = ChapterFile(i + 1);
     textBytes += file.size();
     qv::WriteFileBytes(qv::ChapterFilePathFor(title, i), file);
-    table.AppendChapter(qv::Decimal(i + 1), "x", "x", done, 0);
+    table.AppendChapter(qv::Decimal(i + 1), "x", "x", done, qv::kUnchecked);
   }
 
   std::vector<double> txtTimes, epubTimes;

@@ -41,7 +41,7 @@ inline std::vector<Step> RunToolSteps(qv::ChapterTable& table, qv::Controls& con
   timed("append rows", rows, [&] {
     for (int i = 0; i < rows; ++i) {
       const std::string n = std::to_string(i + 1);
-      table.AppendChapter(n, "\xB5\xDA" + n + "\xD5\xC2", "/book/" + n + ".html", status, 1);
+      table.AppendChapter(n, "\xB5\xDA" + n + "\xD5\xC2", "/book/" + n + ".html", status, qv::kChecked);
       controls.Pump();
     }
   });

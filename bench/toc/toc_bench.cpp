@@ -27,7 +27,7 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 class TimedTable : public qv::MemoryTable {
  public:
   void AppendChapter(const qv::Text& number, const qv::Text& title, const qv::Text& link,
-                     const qv::Text& status, int checkState) override {
+                     const qv::Text& status, qv::CheckMark checkState) override {
     MemoryTable::AppendChapter(number, title, link, status, checkState);
     last = Clock::now();
   }

@@ -46,7 +46,7 @@ class TimedQtTable : public qv::QtChapterTable {
  public:
   using QtChapterTable::QtChapterTable;
   void AppendChapter(const qv::Text& number, const qv::Text& title, const qv::Text& link,
-                     const qv::Text& status, int checkState) override {
+                     const qv::Text& status, qv::CheckMark checkState) override {
     QtChapterTable::AppendChapter(number, title, link, status, checkState);
     last = Clock::now();
   }
@@ -56,7 +56,7 @@ class TimedQtTable : public qv::QtChapterTable {
 class TimedMemoryTable : public qv::MemoryTable {
  public:
   void AppendChapter(const qv::Text& number, const qv::Text& title, const qv::Text& link,
-                     const qv::Text& status, int checkState) override {
+                     const qv::Text& status, qv::CheckMark checkState) override {
     MemoryTable::AppendChapter(number, title, link, status, checkState);
     last = Clock::now();
   }

@@ -131,7 +131,7 @@ RunJob DownloadEngine::TakeRunJob(int rowCount) {
   run.rightMarker = controls_.GetText(Ctl::RightMarkerBox);
   run.pageCapture = controls_.IsChecked(Ctl::CaptureCheck);
   for (int r = 0; r < rowCount; ++r) {
-    if (table_.CheckState(r) != 1) continue;
+    if (table_.CheckState(r) != qv::kChecked) continue;
     run.chapters.push_back(ChapterJob{r, table_.CellText(r, kColTitle),
                                       table_.CellText(r, kColLink),
                                       InSaveFolder(ChapterFilePathFor(run.title, r))});
@@ -365,7 +365,7 @@ bool DownloadEngine::SaveChapterFile(const ChapterJob& chapter, const Text& text
     return false;
   }
   table_.SetHighlight(row, false);
-  table_.SetCheckState(row, 0);
+  table_.SetCheckState(row, qv::kUnchecked);
   table_.SetCellText(row, kColStatus, t.saved);
   SectionGuard guard(*s.countLock);
   ++s.savedCount;

@@ -36,7 +36,7 @@ void DownloadEngine::PageCapture(const RunJob& run) {
     while (s.pauseRequested == 1) controls_.Wait(1, WaitUnit::kSeconds);
     if (s.stopRequested == 1) break;
     // A row unchecked by hand while the loop ran is left alone.
-    if (table_.CheckState(chapter.row) == 1) CaptureRow(run, chapter);
+    if (table_.CheckState(chapter.row) == qv::kChecked) CaptureRow(run, chapter);
     controls_.Pump();
   }
 }

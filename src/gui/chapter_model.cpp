@@ -74,7 +74,7 @@ QVariant ChapterModel::data(const QModelIndex& index, int role) const {
       return QStringFromGbk(r.cells[index.column()]);
     case Qt::CheckStateRole:
       if (index.column() != kColNumber) return {};
-      return QVariant::fromValue(r.check == 1 ? Qt::Checked : Qt::Unchecked);
+      return QVariant::fromValue(r.check == kChecked ? Qt::Checked : Qt::Unchecked);
     case Qt::TextAlignmentRole:
       return AlignmentOf(index.column());
     default:
@@ -100,7 +100,7 @@ Qt::ItemFlags ChapterModel::flags(const QModelIndex& index) const {
 
 bool ChapterModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (role != Qt::CheckStateRole || !index.isValid() || index.column() != kColNumber) return false;
-  SetCheck(index.row(), value.toInt() == Qt::Checked ? 1 : 0);
+  SetCheck(index.row(), value.toInt() == Qt::Checked ? kChecked : kUnchecked);
   return true;
 }
 
@@ -171,11 +171,11 @@ void ChapterModel::SetCell(int row, int column, const Text& text) {
   }
 }
 
-int ChapterModel::Check(int row) const {
-  return Valid(row) ? rows_[static_cast<size_t>(row)].check : 0;
+CheckMark ChapterModel::Check(int row) const {
+  return Valid(row) ? rows_[static_cast<size_t>(row)].check : kUnchecked;
 }
 
-void ChapterModel::SetCheck(int row, int state) {
+void ChapterModel::SetCheck(int row, CheckMark state) {
   if (!Valid(row)) return;
   rows_[static_cast<size_t>(row)].check = state;
   if (row < shown_) {

@@ -28,7 +28,7 @@ class ChapterModel : public QAbstractTableModel {
  public:
   struct Row {
     Text cells[4];
-    int check = 0;  // 1 = checked (to download), 0 = not
+    CheckMark check = kUnchecked;
     bool highlighted = false;
   };
 
@@ -58,8 +58,8 @@ class ChapterModel : public QAbstractTableModel {
   void Clear();
   Text Cell(int row, int column) const;
   void SetCell(int row, int column, const Text& text);
-  int Check(int row) const;
-  void SetCheck(int row, int state);
+  CheckMark Check(int row) const;
+  void SetCheck(int row, CheckMark state);
   bool Highlighted(int row) const;
   void SetHighlighted(int row, bool on);
   std::vector<int> HighlightedRows() const;

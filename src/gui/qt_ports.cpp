@@ -53,7 +53,7 @@ void QtChapterTable::AppendRow(const Text& number) {
 }
 
 void QtChapterTable::AppendChapter(const Text& number, const Text& title, const Text& link,
-                                   const Text& status, int checkState) {
+                                   const Text& status, CheckMark checkState) {
   RunOnWindowThread([&] {
     if (!model_) return;
     ChapterModel::Row r;
@@ -97,11 +97,11 @@ void QtChapterTable::SetCellText(int row, int column, const Text& text) {
   });
 }
 
-int QtChapterTable::CheckState(int row) {
-  return OnWindowThread([&] { return model_ ? model_->Check(row) : 0; }, 0);
+CheckMark QtChapterTable::CheckState(int row) {
+  return OnWindowThread([&] { return model_ ? model_->Check(row) : kUnchecked; }, kUnchecked);
 }
 
-void QtChapterTable::SetCheckState(int row, int state) {
+void QtChapterTable::SetCheckState(int row, CheckMark state) {
   RunOnWindowThread([&] {
     if (model_) model_->SetCheck(row, state);
   });

@@ -21,14 +21,14 @@ class QtChapterTable : public ChapterTable {
   int RowCount() override;
   void AppendRow(const Text& number) override;
   void AppendChapter(const Text& number, const Text& title, const Text& link, const Text& status,
-                     int checkState) override;
+                     CheckMark checkState) override;
   void InsertRow(int index, const Text& number) override;
   void DeleteRow(int index) override;
   void DeleteAllRows() override;
   Text CellText(int row, int column) override;
   void SetCellText(int row, int column, const Text& text) override;
-  int CheckState(int row) override;
-  void SetCheckState(int row, int state) override;
+  CheckMark CheckState(int row) override;
+  void SetCheckState(int row, CheckMark state) override;
   void SetHighlight(int row, bool on) override;
   bool IsHighlighted(int row) override;
   std::vector<int> HighlightedRows() override;

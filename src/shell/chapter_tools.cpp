@@ -19,7 +19,7 @@ constexpr const char* kMovePrompt = "请输入需要移动的行数：（正整�
 constexpr const char* kMoveTitle = "输入行数";
 constexpr int kNoticeMs = 3000;
 
-int Flipped(int state) { return state == 0 ? 1 : 0; }
+CheckMark Flipped(CheckMark state) { return state == kUnchecked ? kChecked : kUnchecked; }
 
 // Set while a tool runs on this thread; a tool entered again from inside its message pumping
 // returns at once.
@@ -67,7 +67,7 @@ void ChapterTools::CheckAllRows() {
   }
   // The count is read again each time: a nested handler may have emptied or refilled the table.
   for (int i = 0; i < table.RowCount(); ++i) {
-    table.SetCheckState(i, 1);
+    table.SetCheckState(i, qv::kChecked);
     controls.Pump();
   }
 }

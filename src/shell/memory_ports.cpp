@@ -20,7 +20,7 @@ void MemoryTable::AppendRow(const Text& number) {
 }
 
 void MemoryTable::AppendChapter(const Text& number, const Text& title, const Text& link,
-                                const Text& status, int checkState) {
+                                const Text& status, CheckMark checkState) {
   std::lock_guard lock(mu_);
   Row r;
   r.cells[0] = number;
@@ -67,12 +67,12 @@ void MemoryTable::SetCellText(int row, int column, const Text& text) {
   if (column == kColStatus) statusHistory_[row].push_back(text);
 }
 
-int MemoryTable::CheckState(int row) {
+CheckMark MemoryTable::CheckState(int row) {
   std::lock_guard lock(mu_);
-  return Valid(row) ? rows_[row].check : 0;
+  return Valid(row) ? rows_[row].check : kUnchecked;
 }
 
-void MemoryTable::SetCheckState(int row, int state) {
+void MemoryTable::SetCheckState(int row, CheckMark state) {
   std::lock_guard lock(mu_);
   if (Valid(row)) rows_[row].check = state;
 }

@@ -13,6 +13,9 @@ namespace qv {
 // Columns of the chapter table.
 enum ChapterColumn : int { kColNumber = 0, kColTitle = 1, kColLink = 2, kColStatus = 3 };
 
+// A row's check mark: checked rows are the ones a download fetches.
+enum CheckMark : int { kUnchecked = 0, kChecked = 1 };
+
 // The chapter table: rows by 0-based index. An index outside the table does nothing and reads
 // as empty. Check mark 1 = to download, 0 = not. Highlight = the list's own multi-row selection.
 class ChapterTable {
@@ -23,15 +26,15 @@ class ChapterTable {
   virtual void AppendRow(const Text& number) = 0;
   // Appends a whole chapter row in one call (the chapter-list fetch uses it per chapter).
   virtual void AppendChapter(const Text& number, const Text& title, const Text& link,
-                             const Text& status, int checkState) = 0;
+                             const Text& status, CheckMark checkState) = 0;
   // Inserts a row at `index` (0..RowCount) with column-0 text `number`, unchecked.
   virtual void InsertRow(int index, const Text& number) = 0;
   virtual void DeleteRow(int index) = 0;
   virtual void DeleteAllRows() = 0;
   virtual Text CellText(int row, int column) = 0;
   virtual void SetCellText(int row, int column, const Text& text) = 0;
-  virtual int CheckState(int row) = 0;
-  virtual void SetCheckState(int row, int state) = 0;
+  virtual CheckMark CheckState(int row) = 0;
+  virtual void SetCheckState(int row, CheckMark state) = 0;
   virtual void SetHighlight(int row, bool on) = 0;
   virtual bool IsHighlighted(int row) = 0;
   // Highlighted rows in ascending order.

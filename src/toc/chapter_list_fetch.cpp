@@ -112,7 +112,7 @@ void ChapterListFetch::Work() {
         for (int j = 1; j <= pairs; ++j) {
           const long long row = static_cast<long long>(i - 1) * pairs + j;
           table_.AppendChapter(Decimal(row), re.GetSubmatch(i, 2 * j),
-                               re.GetSubmatch(i, 2 * j - 1), T().waiting, 1);
+                               re.GetSubmatch(i, 2 * j - 1), T().waiting, qv::kChecked);
         }
         controls_.Pump();
       }

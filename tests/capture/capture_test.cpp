@@ -320,7 +320,7 @@ class EngineCaptureTest : public ::testing::Test {
   std::string AddRow(const std::string& title, std::vector<SiteAnswer> answers) {
     const std::string path = "c" + std::to_string(table.RowCount() + 1) + ".html";
     site.Set(path, std::move(answers));
-    table.AppendChapter(qv::Decimal(table.RowCount() + 1), G(title), path, G("等待下载"), 1);
+    table.AppendChapter(qv::Decimal(table.RowCount() + 1), G(title), path, G("等待下载"), qv::kChecked);
     return path;
   }
 
@@ -357,7 +357,7 @@ TEST_F(EngineCaptureTest, ABodyWrittenByScriptIsCapturedWhereTheHttpDownloadMiss
 
   // Over HTTP the same page has nothing between the markers but the empty element.
   controls.SetChecked(Ctl::CaptureCheck, false);
-  table.SetCheckState(0, 1);
+  table.SetCheckState(0, qv::kChecked);
   engine->StartDownload();
   EXPECT_EQ(table.CellText(0, qv::kColStatus), G("下载完毕"));
   EXPECT_EQ(Chapter(0).find("这一段正文"), std::string::npos);
@@ -386,8 +386,8 @@ TEST_F(EngineCaptureTest, APageDeclaringUtf8GivesTheRightTextAndIsNotConvertedTw
 TEST_F(EngineCaptureTest, WithoutACheckedRowNothingChangesAndNoBrowserIsMade) {
   AddRow("一", {Scripted("第一章的正文，足够长了吧")});
   AddRow("二", {Scripted("第二章的正文，足够长了吧")});
-  table.SetCheckState(0, 0);
-  table.SetCheckState(1, 0);
+  table.SetCheckState(0, qv::kUnchecked);
+  table.SetCheckState(1, qv::kUnchecked);
   table.SetHighlight(1, true);
   // A browser of its own, never used before.
   QWidget host;
@@ -443,7 +443,7 @@ TEST(WindowCapture, CapturesThroughTheMainWindowAndTheExitButtonStopsTheBrowser)
   c.SetText(Ctl::BaseAddressBox, site.Base());
   c.SetChecked(Ctl::CaptureCheck, true);
   c.SetChecked(Ctl::MergeCheck, false);
-  window.table().AppendChapter("1", G("第一章"), "c1.html", G("等待下载"), 1);
+  window.table().AppendChapter("1", G("第一章"), "c1.html", G("等待下载"), qv::kChecked);
   window.show();
 
   std::unique_ptr<qv::PageBrowser> browser = qv::MakeLazyPageBrowser(window.browserHost());

@@ -261,7 +261,7 @@ TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
   EXPECT_EQ(browser.NavigationsTo(third), 1);
 
   // Stop while paused: the pause ends, no further row, the caption reads "暂停".
-  for (int r = 0; r < 3; ++r) table.SetCheckState(r, 1);
+  for (int r = 0; r < 3; ++r) table.SetCheckState(r, qv::kChecked);
   browser.navigations.clear();
   int waits = 0;
   OnPump([&] {
@@ -284,8 +284,8 @@ TEST_F(CaptureTest, PauseTakesEffectBeforeTheNextRowAndStopEndsAPause) {
 TEST_F(CaptureTest, WithoutACheckedRowNothingChanges) {
   AddCapturedRow("一", {"<p>第一章的正文，足够长了吧</p>"});
   AddCapturedRow("二", {"<p>第二章的正文，足够长了吧</p>"});
-  table.SetCheckState(0, 0);
-  table.SetCheckState(1, 0);
+  table.SetCheckState(0, qv::kUnchecked);
+  table.SetCheckState(1, qv::kUnchecked);
   table.SetHighlight(1, true);
   const auto before = table.Snapshot();
   Engine().PageCapture(table.RowCount());
@@ -311,7 +311,7 @@ TEST_F(CaptureTest, APageThatNeverFinishesIsAShortAttemptAfterTheBoundedWait) {
 
   // A stop pressed while a page hangs ends the wait at once and gives the row up.
   Engine().SetPageWaitLimit(std::chrono::hours(1));
-  table.SetCheckState(1, 1);
+  table.SetCheckState(1, qv::kChecked);
   browser.navigations.clear();
   OnPump([&] {
     if (!browser.navigations.empty()) Engine().StopDownload();

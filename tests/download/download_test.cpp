@@ -167,7 +167,7 @@ TEST_F(DownloadTest, ChapterFilesAreNamedByTablePosition) {
   AddPage(2, {.body = PageBytes(kLingdian, Enc::Gbk, "<p>二</p>")}, "乙");
   AddPage(3, {.body = "", .emptyFirst = 99}, "丙");
   AddPage(4, {.body = PageBytes(kLingdian, Enc::Gbk, "<p>四</p>")}, "丁");
-  table.SetCheckState(1, 0);
+  table.SetCheckState(1, qv::kUnchecked);
   Engine().StartDownload();
 
   EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记/1.txt", "天玄记/4.txt"}));
@@ -405,7 +405,7 @@ TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {
   // Auto-merge, three failures: no merge, no notice, the box unchecked, the button enabled.
   fs::remove(fs::u8path("天玄记(张三).txt"));
   for (int n = 5; n <= 7; ++n) AddPage(n, {.body = "", .emptyFirst = 99}, "章");
-  table.SetCheckState(0, 1);
+  table.SetCheckState(0, qv::kChecked);
   Engine().StartDownload();
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel),
             G("有3个章节的内容下载失败，请点击继续下载，或直接手动合并小说"));
@@ -416,8 +416,8 @@ TEST_F(DownloadTest, FinishStepWithAndWithoutAutoMerge) {
   EXPECT_FALSE(qv::RegularFileExists(G("天玄记(张三).txt")));
 
   // No auto-merge: the count (0 too) and a notice that the chapters are done.
-  for (int row = 4; row <= 6; ++row) table.SetCheckState(row, 0);
-  table.SetCheckState(1, 1);
+  for (int row = 4; row <= 6; ++row) table.SetCheckState(row, qv::kUnchecked);
+  table.SetCheckState(1, qv::kChecked);
   Engine().StartDownload();
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel),
             G("有0个章节的内容下载失败，请点击继续下载，或直接手动合并小说"));
@@ -525,7 +525,7 @@ TEST_F(SlowSiteTest, StopDropsTheQueueLetsRunningChaptersFinishAndSkipsTheFinish
   // After a completed run the pool still runs, and the next run uses it as it is.
   const int32_t workers = qv::DownloadPool().ThreadCount();
   EXPECT_GT(workers, 0);
-  table.SetCheckState(0, 1);
+  table.SetCheckState(0, qv::kChecked);
   Engine().StartDownload();
   EXPECT_EQ(site.Requests(PathOf(0)), 2);
   EXPECT_TRUE(qv::DownloadPool().IsRunning());

@@ -99,7 +99,7 @@ class EngineTest : public ::testing::Test {
   // A checked row waiting for download.
   void AddRow(const Text& title, const Text& link, int check = 1) {
     const int n = table.RowCount();
-    table.AppendChapter(qv::Decimal(n + 1), title, link, G("等待下载"), check);
+    table.AppendChapter(qv::Decimal(n + 1), title, link, G("等待下载"), check ? qv::kChecked : qv::kUnchecked);
   }
 
   Text Status(int row) { return table.CellText(row, qv::kColStatus); }

@@ -694,7 +694,7 @@ TEST_F(E2eTest, CtrlZUndoesARowDeleteOnceAndAFetchForgetsIt) {
   QTest::keyClick(view, Qt::Key_Delete);
   ASSERT_EQ(table().RowCount(), 4);
   EXPECT_EQ(table().CellText(1, qv::kColTitle), G(ChapterTitle(3)));
-  table().SetCheckState(0, 0);  // changed after the delete: the undo puts back the rows before it
+  table().SetCheckState(0, qv::kUnchecked);  // changed after the delete: the undo puts back the rows before it
   QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
   ASSERT_EQ(table().RowCount(), 6);
   for (int r = 0; r < 6; ++r) {

@@ -61,12 +61,12 @@ TEST(WindowBridge, TableAndControlsFromAWorkerThread) {
     threadWasWindowThread = IsWindowThread();
     for (int i = 1; i <= 200; ++i) {
       t.AppendChapter(std::to_string(i), Utf8ToGbk("第") + std::to_string(i) + Utf8ToGbk("章"),
-                      "/" + std::to_string(i) + ".html", Utf8ToGbk("等待下载"), 1);
+                      "/" + std::to_string(i) + ".html", Utf8ToGbk("等待下载"), qv::kChecked);
     }
     t.DeleteRow(0);
     t.InsertRow(0, "0");
     t.SetCellText(5, kColStatus, Utf8ToGbk("下载完毕"));
-    t.SetCheckState(5, 0);
+    t.SetCheckState(5, qv::kUnchecked);
     t.SetHighlight(3, true);
     t.SetHighlight(150, true);
     t.SetHighlight(7, true);
@@ -154,7 +154,7 @@ TEST(WindowBridge, ClosingReleasesWaitingThreadsAndLaterCallsDoNothing) {
   auto notice = static_cast<NoticeAnswer>(-1);
   Text text = "unset";
   std::thread late([&] {
-    t.AppendChapter("1", "a", "b", "c", 1);
+    t.AppendChapter("1", "a", "b", "c", qv::kChecked);
     rows = t.RowCount();
     text = t.CellText(0, 0);
     notice = TimedNotice("t", "x", 0, NoticeStyle::kError);

@@ -316,8 +316,8 @@ TEST_F(MainWindowTest, ChapterTableColumnsAndHighlight) {
 
   QtChapterTable& t = window_->table();
   EXPECT_EQ(t.RowCount(), 0);
-  t.AppendChapter("1", Utf8ToGbk("第一章"), "/1.html", Utf8ToGbk("等待下载"), 1);
-  t.AppendChapter("2", Utf8ToGbk("第二章"), "/2.html", Utf8ToGbk("等待下载"), 1);
+  t.AppendChapter("1", Utf8ToGbk("第一章"), "/1.html", Utf8ToGbk("等待下载"), qv::kChecked);
+  t.AppendChapter("2", Utf8ToGbk("第二章"), "/2.html", Utf8ToGbk("等待下载"), qv::kChecked);
   // Appended rows reach the view in a batch, shortly after.
   EXPECT_EQ(m->rowCount(), 0);
   EXPECT_TRUE(QTest::qWaitFor([&] { return m->rowCount() == 2; }, 5000));
@@ -355,7 +355,7 @@ TEST_F(MainWindowTest, ProgramHighlightAndUserSelectionAreOneHighlight) {
   QtChapterTable& t = window_->table();
   QTableView* view = window_->chapterView();
   QItemSelectionModel* sel = view->selectionModel();
-  for (int i = 0; i < 10; ++i) t.AppendChapter(std::to_string(i + 1), "t", "l", "s", 1);
+  for (int i = 0; i < 10; ++i) t.AppendChapter(std::to_string(i + 1), "t", "l", "s", qv::kChecked);
   t.SetHighlight(3, true);
   t.SetHighlight(4, true);
   t.SetHighlight(8, true);

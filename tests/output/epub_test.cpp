@@ -177,7 +177,7 @@ class EpubTest : public ::testing::Test {
   // A row stored as the engine stores a downloaded chapter: title line and cleaned body.
   void AddChapter(const std::string& title, const std::string& html, bool downloaded = true) {
     const int row = table.RowCount();
-    table.AppendChapter(qv::Decimal(row + 1), G(title), "x", G("等待下载"), 1);
+    table.AppendChapter(qv::Decimal(row + 1), G(title), "x", G("等待下载"), qv::kChecked);
     if (downloaded) {
       const qv::ChapterJob job{row, G(title), "x",
                                qv::ChapterFilePathFor(controls.GetText(Ctl::TitleLabel), row)};

@@ -32,7 +32,7 @@ class ToolsTest : public ::testing::Test {
   void Fill(int n) {
     for (int i = 1; i <= n; ++i) {
       const std::string s = std::to_string(i);
-      table.AppendChapter(s, "t" + s, "l" + s + ".html", "s" + s, 1);
+      table.AppendChapter(s, "t" + s, "l" + s + ".html", "s" + s, qv::kChecked);
     }
   }
   void Highlight(std::initializer_list<int> oneBased) {
@@ -118,7 +118,7 @@ TEST_F(ToolsTest, HighlightAtIntervalWorkedExamples) {
     MemoryTable t;
     MemoryControls ctl;
     ChapterTools tool{t, ctl};
-    for (int i = 1; i <= c.rows; ++i) t.AppendChapter(std::to_string(i), "t", "l", "s", 1);
+    for (int i = 1; i <= c.rows; ++i) t.AppendChapter(std::to_string(i), "t", "l", "s", qv::kChecked);
     // A highlight left from before is always cleared, also when a notice ends the tool.
     t.SetHighlight(2, true);
     ctl.SetText(Ctl::FirstRowBox, Utf8ToGbk(c.first));
@@ -167,8 +167,8 @@ TEST_F(ToolsTest, CheckAllAndInvertOnEmptyTableGiveTheNotice) {
 
 TEST_F(ToolsTest, CheckAllThenInvertAndHighlightedFlip) {
   Fill(5);
-  table.SetCheckState(1, 0);
-  table.SetCheckState(3, 0);
+  table.SetCheckState(1, qv::kUnchecked);
+  table.SetCheckState(3, qv::kUnchecked);
   Highlight({2, 5});
 
   tools.InvertAllRows();
@@ -236,7 +236,7 @@ TEST_F(ToolsTest, RenumberRowsRange) {
 
 TEST_F(ToolsTest, MoveUpStopsAtTheTopAndCarriesTheRows) {
   Fill(10);
-  table.SetCheckState(3, 0);  // row 4 unchecked, row 5 checked
+  table.SetCheckState(3, qv::kUnchecked);  // row 4 unchecked, row 5 checked
   table.SetCellText(4, kColStatus, "done5");
   Highlight({4, 5});
   AnswerMoveBox(Text("10"));
@@ -261,7 +261,7 @@ TEST_F(ToolsTest, MoveUpStopsAtTheTopAndCarriesTheRows) {
 
 TEST_F(ToolsTest, MoveDownStopsAtTheBottomKeepingGaps) {
   Fill(10);
-  table.SetCheckState(8, 0);
+  table.SetCheckState(8, qv::kUnchecked);
   Highlight({6, 9});  // row 9 is second to last: only 1 row of room
   AnswerMoveBox(Text("3"));
 
@@ -309,7 +309,7 @@ TEST_F(ToolsTest, MovesThatChangeNothing) {
     ChapterTools tool{t, ctl};
     for (int i = 1; i <= 10; ++i) {
       const std::string s = std::to_string(i);
-      t.AppendChapter(s, "t" + s, "l" + s, "s" + s, i % 2);
+      t.AppendChapter(s, "t" + s, "l" + s, "s" + s, i % 2 ? qv::kChecked : qv::kUnchecked);
     }
     for (int r : c.highlighted) t.SetHighlight(r - 1, true);
     const auto before = t.Snapshot();
@@ -407,7 +407,7 @@ TEST_F(ToolsTest, EveryLoopPumpsAfterEachRow) {
 
 TEST_F(ToolsTest, PumpComesBetweenRowsNotAtTheEnd) {
   Fill(4);
-  for (int i = 0; i < 4; ++i) table.SetCheckState(i, 0);
+  for (int i = 0; i < 4; ++i) table.SetCheckState(i, qv::kUnchecked);
   std::vector<std::vector<int>> seen;
   controls.SetPumpHook([&] { seen.push_back(Checks()); });
   tools.CheckAllRows();
@@ -446,7 +446,7 @@ TEST_F(ToolsTest, ToolStartedDuringAnotherToolIsIgnored) {
 TEST_F(ToolsTest, TableRefilledDuringDeleteOrMoveStopsTheTool) {
   const auto refill = [&] {
     table.DeleteAllRows();
-    for (int i = 1; i <= 3; ++i) table.AppendChapter(std::to_string(i), "new", "n", "w", 1);
+    for (int i = 1; i <= 3; ++i) table.AppendChapter(std::to_string(i), "new", "n", "w", qv::kChecked);
   };
   for (int tool = 0; tool < 2; ++tool) {
     SCOPED_TRACE(tool == 0 ? "delete" : "move");
