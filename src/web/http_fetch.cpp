@@ -180,25 +180,38 @@ class HeaderList {
   curl_slist* list_ = nullptr;
 };
 
-// What one exchange receives: the body and the header block of the latest response.
+// What one exchange receives: the body and the header block of the latest response. The body's
+// bytes are counted against the limit all transfers share while the exchange lasts.
 struct Exchange {
+  Exchange() = default;
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+  ~Exchange() { ReleaseHeldBodyBytes(reserved); }
+
   std::string body;
   std::string headers;
   size_t bodyLimit = kMaxBodyBytes;
+  size_t reserved = 0;  // bytes reserved against the shared limit
   bool headerBlockDone = false;
   bool tooLarge = false;
+  bool overSharedLimit = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* ex = static_cast<Exchange*>(user);
   const size_t n = size * count;
   const size_t room = ex->bodyLimit - ex->body.size();
+  const size_t take = std::min(n, room);
+  if (!ReserveHeldBodyBytes(take)) {
+    ex->overSharedLimit = true;
+    return 0;  // the transfers together hold too much: this one ends and is tried again later
+  }
+  ex->reserved += take;
+  ex->body.append(data, take);
   if (n > room) {
-    ex->body.append(data, room);
     ex->tooLarge = true;
     return 0;  // the body limit is reached: stop the transfer with what was read
   }
-  ex->body.append(data, n);
   return n;
 }
 
@@ -210,6 +223,8 @@ size_t OnHeaderLine(char* data, size_t size, size_t count, void* user) {
     // A new response (after an interim one or a redirect): only the last one is kept.
     ex->headers.clear();
     ex->body.clear();
+    ReleaseHeldBodyBytes(ex->reserved);
+    ex->reserved = 0;
     ex->headerBlockDone = false;
   }
   if (ex->headerBlockDone) return n;  // trailer lines after the body are not headers
@@ -456,7 +471,8 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
 
   // Failures of the exchange are not examined: what was read is the result. A transfer that
   // ran out of time is the exception: its body is cut short, so nothing of it is returned.
-  if (curl_easy_perform(h) == CURLE_OPERATION_TIMEDOUT) ex.body.clear();
+  // The same for a transfer ended because all transfers together held too much.
+  if (curl_easy_perform(h) == CURLE_OPERATION_TIMEDOUT || ex.overSharedLimit) ex.body.clear();
 
   const Text responseHeaders = ReplaceText(ex.headers, "Set-Cookie", "Set-Cookie", true);
   Text newCookies = CollectCookies(responseHeaders);
