@@ -22,6 +22,7 @@
 #include "shell/memory_ports.h"
 #include "text/encoding.h"
 #include "text/markers.h"
+#include "file_size_limit.h"
 
 namespace {
 
@@ -330,25 +331,7 @@ TEST_F(EpubTest, OnlyTheChosenFormatsAreWrittenAndNoneChosenSaysSo) {
   EXPECT_FALSE(qv::RegularFileExists(G("书(某).txt")));
 }
 
-// The process may write at most this many bytes into any file while it lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  sighandler_t oldHandler_;
-};
+using qvtest::FileSizeLimit;
 
 TEST_F(EpubTest, AFailedWriteKeepsTheOldEpubAndSaysWhy) {
   const fs::path path = "book.epub";

@@ -10,6 +10,7 @@
 #include "rules/xml_tree.h"
 #include "rules_test_util.h"
 #include "text/address.h"
+#include "file_size_limit.h"
 
 namespace qv {
 namespace {
@@ -383,26 +384,7 @@ TEST_F(RuleStoreTest, ChangesWithoutAFileCreateNone) {
   EXPECT_EQ(Bytes(), "<other><甲/></other>");
 }
 
-// Lowers the file-size limit for the current process, so a write past it fails as it does on a
-// full disk. The limit is restored on destruction.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  sighandler_t oldHandler_;
-};
+using qvtest::FileSizeLimit;
 
 TEST_F(RuleStoreTest, FailedSaveKeepsTheOldFile) {
   store_.EnsureFile();

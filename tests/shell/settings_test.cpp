@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "shell/settings.h"
+#include "file_size_limit.h"
 
 namespace {
 
@@ -98,25 +99,7 @@ TEST_F(SettingsTest, ValuesRoundTripAndUnknownLinesStayAsTheyWere) {
   EXPECT_TRUE(odd.GetBool("c", false));
 }
 
-// The process may write at most this many bytes into any file while it lives.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit lim = old_;
-    lim.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &old_);
-    signal(SIGXFSZ, oldHandler_);
-  }
-
- private:
-  rlimit old_{};
-  sighandler_t oldHandler_;
-};
+using qvtest::FileSizeLimit;
 
 TEST_F(SettingsTest, AFailedSaveKeepsTheOldFileWhole) {
   qv::Settings s(path_);
