@@ -52,6 +52,9 @@ void InstallInterruptHandler() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
+  // A second Ctrl-C ends the program at once (a temporary file it leaves is removed by the
+  // next run in that folder).
+  sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
 }
 
@@ -105,7 +108,10 @@ const char* kDownloadHelp =
     "  --epub          write the EPUB book as well\n"
     "  --no-txt        do not write the TXT book\n"
     "  --quiet         print only the summary and the failures\n"
-    "  --rules FILE    use this rule file\n";
+    "  --rules FILE    use this rule file\n"
+    "\n"
+    "Ctrl-C stops the run: the chapters under way finish, the rest are not fetched (exit 130).\n"
+    "A second Ctrl-C ends the program at once.\n";
 
 const char* kRulesHelp =
     "Usage: quorvane-cli rules [NAME]\n"

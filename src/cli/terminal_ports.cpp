@@ -129,6 +129,9 @@ void TerminalControls::SetProgress(int done, int total) {
   std::lock_guard out(OutputLock());
   const auto now = steady_clock::now();
   if (done == 0 || runStart_ == steady_clock::time_point{}) runStart_ = now;
+  // Redrawn at most ten times a second, and at the last chapter.
+  if (done != 0 && done < total && now - lastDraw_ < milliseconds(100)) return;
+  lastDraw_ = now;
   const double seconds = duration<double>(now - runStart_).count();
   const double rate = seconds > 0 ? done / seconds : 0.0;
   const int failed = failures_ ? failures_() : 0;

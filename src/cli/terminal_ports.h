@@ -86,6 +86,7 @@ class TerminalControls : public Controls {
   std::function<int()> failures_;
   ProgressMode mode_ = ProgressMode::kQuiet;
   std::chrono::steady_clock::time_point runStart_{};
+  std::chrono::steady_clock::time_point lastDraw_{};
   bool lineDrawn_ = false;
 };
 

@@ -59,17 +59,19 @@ class Child {
  public:
   Child(const std::vector<std::string>& args, const fs::path& outFile, const fs::path& errFile,
         const fs::path& cwd, const std::string& program = QV_CLI_PATH) {
+    // Everything the child needs is made before the fork: it only redirects and executes.
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const std::string out = outFile.string(), err = errFile.string(), dir = cwd.string();
     pid_ = fork();
     if (pid_ == 0) {
-      const int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(o, 1);
       dup2(e, 2);
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(program.c_str()));
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
+      if (chdir(dir.c_str()) != 0) _exit(126);
       execv(program.c_str(), argv.data());
       _exit(127);
     }
