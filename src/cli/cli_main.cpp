@@ -428,10 +428,8 @@ int CmdDownload(const RuleFile& rules, const std::string& url, const DownloadOpt
   if (o.merge) {
     const Text status = s.controls.GetText(Ctl::StatusLabel);
     if (status != t.bookDone) {
-      NoticeStyle style;
-      Text notice;
-      s.controls.LastNotice(style, notice);
-      Out("merge failed: " + U(notice.empty() ? status : notice));
+      // The notice with the reason has been printed on stderr.
+      Out("merge failed: " + U(status));
       return kExitSomeFailed;
     }
     Out("book: " + U(engine.BookFilePath()) + (o.epub ? ", " + U(engine.EpubFilePath()) : ""));

@@ -10,13 +10,20 @@ namespace qv::cli {
 
 namespace {
 
-// A notice's text on one line: its line breaks become spaces.
+// A notice's text on one line: its line breaks become spaces, and the line that announces the
+// box's closing ("(3秒后自动关闭)") is left out, since nothing closes on a terminal.
 std::string OneLine(const Text& gbk) {
-  std::string s = GbkToUtf8(gbk);
+  const std::string s = GbkToUtf8(gbk);
   std::string out;
-  for (char c : s) {
-    if (c == '\r') continue;
-    out += c == '\n' ? ' ' : c;
+  size_t start = 0;
+  while (start <= s.size()) {
+    size_t end = s.find('\n', start);
+    if (end == std::string::npos) end = s.size();
+    std::string line = s.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const bool closing = line.rfind("(", 0) == 0 && line.find("自动关闭") != std::string::npos;
+    if (!line.empty() && !closing) out += (out.empty() ? "" : " ") + line;
+    start = end + 1;
   }
   return out;
 }

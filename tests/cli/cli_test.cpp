@@ -261,6 +261,10 @@ TEST_F(CliTest, ExitCodesFromTheirCauses) {
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
   }
   EXPECT_FALSE(fs::exists(root_ / "cli")) << "a refused run wrote nothing";
+  // The fetch's own reason reaches the terminal, without the window's closing countdown.
+  const Result list = Run({"download", site.Address("/nothing/index.html")});
+  EXPECT_NE(list.err.find("章节获取失败"), std::string::npos) << list.err;
+  EXPECT_EQ(list.err.find("自动关闭"), std::string::npos) << list.err;
 
   // Help and version succeed.
   EXPECT_EQ(Run({"download", "--help"}).code, 0);
