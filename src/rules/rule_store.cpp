@@ -123,6 +123,7 @@ const std::optional<Text>& ChangeOf(const RuleChange& change, RuleField field) {
 }  // namespace
 
 std::filesystem::path RuleStore::FilePath() const {
+  if (!file_.empty()) return file_;
   if (directory_.empty()) return FsPath(RuleFileName());
   return FsPath(directory_) / FsPath(RuleFileName());
 }

@@ -71,6 +71,12 @@ class RuleStore {
   RuleStore() = default;
   // The rule file in another directory (CP936 path).
   explicit RuleStore(Text directory) : directory_(std::move(directory)) {}
+  // A rule file of any name, at a file-system path.
+  static RuleStore AtFile(std::filesystem::path file) {
+    RuleStore store;
+    store.file_ = std::move(file);
+    return store;
+  }
 
   // The file-system path of the rule file.
   std::filesystem::path FilePath() const;
@@ -106,6 +112,7 @@ class RuleStore {
 
  private:
   Text directory_;
+  std::filesystem::path file_;  // when set, the file itself (directory_ unused)
 };
 
 // The 0-based position of the first rule whose host equals `host` byte for byte; -1 when none.
