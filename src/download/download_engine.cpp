@@ -82,6 +82,12 @@ class WindowThreadCountGuard {
 
 }  // namespace
 
+bool CutChapterBody(const Text& page, const Text& leftMarker, const Text& rightMarker, Text& body) {
+  if (!FindBetween(page, leftMarker, rightMarker, body)) return false;
+  const Text cleaned = CleanChapterText(body);
+  return cleaned.find_first_not_of(" \t\r\n") != Text::npos;
+}
+
 void ChapterTaskEntry(int32_t value1, int32_t value2) {
   const std::optional<RunRegistry::Entry> run = Runs().Find(value1);
   if (!run || value2 < 0 || static_cast<size_t>(value2) >= run->job->chapters.size()) return;
@@ -312,34 +318,45 @@ void DownloadEngine::ChapterFetchTask(const RunJob& run, const ChapterJob& chapt
   }
   const Text link = run.baseAddress + chapter.link;
 
-  std::string body;
-  Text text;
-  for (int attempt = 1; attempt <= kHttpAttempts; ++attempt) {
+  Text content;
+  Text reason;
+  bool found = false;
+  for (int attempt = 1; attempt <= kHttpAttempts && !found; ++attempt) {
     table_.SetCellText(row, kColStatus,
                        attempt == 1 ? t.downloading : t.retrying + Decimal(attempt));
     Text headers;
+    FetchOutcome outcome;
     FetchArgs args;
     args.responseHeaders = &headers;
     args.maxBodyBytes = kMaxChapterPageBytes;
-    bool tooLarge = false;
-    args.bodyTooLarge = &tooLarge;
-    body = HttpFetch(link, args);
-    if (tooLarge) {
+    args.outcome = &outcome;
+    std::string body = HttpFetch(link, args);
+    if (outcome.failure == FetchFailure::kTooLarge) {
       // No chapter page is that large; fetching it again would not change that.
       table_.SetCellText(row, kColStatus, t.pageTooLarge);
       CountGivenUp();
       return;
     }
-    text = ResponseDecoder::DecodeBody(body, headers);
-    if (!text.empty()) break;
+    if (!outcome.Succeeded()) {
+      reason = FetchFailureReason(outcome);
+      continue;
+    }
+    Text text = ResponseDecoder::DecodeBody(body, headers);
+    if (text.empty()) {
+      reason = t.emptyPage;
+      continue;
+    }
+    if (ResponseDecoder::LooksLikeUtf8(body)) text = ResponseDecoder::Utf8ToLocal(text);
+    found = CutChapterBody(text, run.leftMarker, run.rightMarker, content);
+    if (!found) reason = t.noContent;
   }
-  if (text.empty()) {
-    table_.SetCellText(row, kColStatus, t.givenUp);
+  if (!found) {
+    // Not saved: an earlier file of the chapter stays as it was, the row stays checked.
+    table_.SetCellText(row, kColStatus, t.givenUp + t.reasonSeparator + reason);
     CountGivenUp();
     return;
   }
-  if (ResponseDecoder::LooksLikeUtf8(body)) text = ResponseDecoder::Utf8ToLocal(text);
-  SaveChapterPage(run, chapter, text);
+  SaveChapterFile(chapter, CleanChapterText(chapter.title + "\r\n" + content));
 }
 
 bool DownloadEngine::SaveChapterPage(const RunJob& run, const ChapterJob& chapter,

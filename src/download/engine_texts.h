@@ -11,6 +11,10 @@ struct EngineTexts {
   Text downloading = Utf8ToGbk("正在下载");
   Text retrying = Utf8ToGbk("重试下载");
   Text givenUp = Utf8ToGbk("失败3次");
+  Text reasonSeparator = Utf8ToGbk("：");
+  Text noContent = Utf8ToGbk("未找到正文");
+  Text emptyPage = Utf8ToGbk("页面为空");
+  Text pageNotLoaded = Utf8ToGbk("页面加载失败");
   Text saved = Utf8ToGbk("下载完毕");
   Text saveFailed = Utf8ToGbk("保存失败");
   Text pageTooLarge = Utf8ToGbk("页面超过16MB");

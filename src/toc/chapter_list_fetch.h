@@ -5,7 +5,9 @@
 // fetches and decodes the page at the address box, runs the book-title, author and
 // chapter-list patterns shown in the rule window, fills the labels and appends one checked row
 // per chapter, derives the base address and the last-row box, shows the result, and enables
-// again what Start disabled (pause and stop stay disabled).
+// again what Start disabled (pause and stop stay disabled; the download button only after a
+// fetch that found chapters). A transfer that did not complete, a status other than 2xx, a page
+// without title or a title without chapter is a failed fetch: labels and table stay empty.
 //
 // Chapter-list patterns give their groups in pairs, one pair per chapter: group 2j-1 is the
 // link and group 2j the title; a last unpaired group is ignored.
@@ -41,7 +43,8 @@ class ChapterListFetch {
 
  private:
   void Work();
-  void Finish(bool ok);
+  // Shows the result; a failure with its reason when one is known.
+  void Finish(bool ok, const Text& reason = {});
   bool Stopping() const { return stopping_.load(std::memory_order_acquire); }
 
   ChapterTable& table_;

@@ -5,7 +5,9 @@
 
 #include "engine_fixture.h"
 #include "file_size_limit.h"
+#include "raw_servers.h"
 #include "text/markers.h"
+#include "web/http_fetch.h"
 
 namespace qvtest {
 namespace {
@@ -117,9 +119,10 @@ TEST_F(DownloadTest, EmptyAnswersAreRetriedUpToThreeAttemptsThenGivenUp) {
   EXPECT_EQ(site.Requests("/book/1.html"), 3);
   EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), kChapterFile);
 
+  const char* reasons[] = {"", "失败3次：页面为空", "失败3次：无法连接"};
   for (int row : {1, 2}) {
     SCOPED_TRACE(row);
-    EXPECT_EQ(History(row), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", "失败3次"}));
+    EXPECT_EQ(History(row), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", reasons[row]}));
     EXPECT_EQ(table.CheckState(row), 1);
     EXPECT_TRUE(table.IsHighlighted(row));
     EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(row)));
@@ -133,12 +136,66 @@ TEST_F(DownloadTest, EmptyAnswersAreRetriedUpToThreeAttemptsThenGivenUp) {
   EXPECT_FALSE(qv::RegularFileExists(Engine().BookFilePath()));
 }
 
-TEST_F(DownloadTest, MissingMarkersGiveTheTitleLineAlone) {
-  SetMarkers(G("<div id=\"nothere\">"), G("</div>"));
-  AddPage(1, {.body = PageBytes(kLingdian, Enc::Gbk)}, "第1章 开始&nbsp;<br />");
-  Engine().StartDownload();
-  EXPECT_EQ(History(0).back(), G("下载完毕"));
-  EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), "第1章 开始 \r\n");
+// Each kind of answer that is no chapter is retried and then given up with its reason: not
+// saved, still checked, counted as failed; an earlier file of the chapter stays as it was.
+TEST_F(DownloadTest, AnswersThatAreNoChapterAreGivenUpWithTheirReason) {
+  UseMarkup(kLingdian);
+  const std::string page = PageBytes(kLingdian, Enc::Gbk);
+  const std::string noLeft = qv::Utf8ToGbk("<html><body>访问过于频繁，请稍后再试</body></html>");
+  const std::string noRight =
+      qv::Utf8ToGbk("<html><body><div id=\"content\"><p>第一段</p></body></html>");
+  const std::string blank = PageBytes(kLingdian, Enc::Gbk, "&nbsp;<br /><br />");
+  site.Serve("/gone.html", SiteAnswer{.status = 404});
+  site.Set("/moved.html", {SiteAnswer{.status = 302, .headers = {{"Location", "/gone.html"}}}});
+  struct Case {
+    const char* name;
+    std::vector<SiteAnswer> answers;  // empty: the address below is used as it is
+    std::string address;
+    const char* status;  // UTF-8
+  };
+  const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/c.html";
+  const std::vector<Case> cases = {
+      {"200 with text", {{.body = page}}, "", "下载完毕"},
+      {"200 empty", {{.body = ""}}, "", "失败3次：页面为空"},
+      {"200 without left marker", {{.body = noLeft}}, "", "失败3次：未找到正文"},
+      {"200 without right marker", {{.body = noRight}}, "", "失败3次：未找到正文"},
+      {"200 blank body", {{.body = blank}}, "", "失败3次：未找到正文"},
+      {"404", {{.body = "<h1>404 Not Found</h1>", .status = 404}}, "", "失败3次：HTTP 404"},
+      {"429", {{.body = noLeft, .status = 429}}, "", "失败3次：HTTP 429"},
+      {"500", {{.body = page, .status = 500}}, "", "失败3次：HTTP 500"},
+      {"503", {{.body = "busy", .status = 503}}, "", "失败3次：HTTP 503"},
+      {"closed port", {}, closed, "失败3次：无法连接"},
+      {"time-out", {{.body = page, .delayMs = 2000}}, "", "失败3次：连接超时"},
+      {"redirect to a 404", {}, site.Address("/moved.html"), "失败3次：HTTP 404"},
+      {"503 then text", {{.body = "busy", .status = 503}, {.body = page}}, "", "下载完毕"},
+  };
+  qv::SetFetchTotalTimeoutForTesting(300);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    std::string address = c.address;
+    if (address.empty()) {
+      const std::string path = "/case/" + std::to_string(i) + ".html";
+      site.Set(path, c.answers);
+      address = site.Address(path);
+    }
+    table.DeleteAllRows();
+    AddRow(G("第1章 开始"), address);
+    const bool saved = std::string(c.status) == "下载完毕";
+    // A file left by an earlier run: kept when the chapter is given up.
+    fs::create_directories(qv::FsPath(G("天玄记")));
+    ASSERT_TRUE(qv::WriteFileBytes(G("天玄记/1.txt"), "EARLIER"));
+    fs::remove(qv::FsPath(G("天玄记(张三).txt")));
+    controls.SetChecked(Ctl::MergeCheck, true);  // a run with failures unchecks it
+    Engine().StartDownload();
+    EXPECT_EQ(History(0).back(), G(c.status));
+    EXPECT_EQ(table.CheckState(0), saved ? 0 : 1);
+    EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), saved ? kChapterFile : "EARLIER");
+    EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), saved ? 0 : 1);
+    // Auto-merge is on: only a run without failure makes a book.
+    EXPECT_EQ(qv::RegularFileExists(G("天玄记(张三).txt")), saved);
+  }
+  qv::SetFetchTotalTimeoutForTesting(0);
 }
 
 TEST_F(DownloadTest, TheLinkIsTheBaseAddressFollowedByTheRowsLink) {

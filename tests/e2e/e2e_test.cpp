@@ -328,7 +328,7 @@ TEST_F(E2eTest, ThreeFailuresWithAutoMergeLeaveTheBookUnmergedAndTheMergeButtonO
   for (int n : {1, 4}) ExpectSaved(n);
   for (int n : {2, 3, 5}) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(Status(n - 1), G("失败3次"));
+    EXPECT_EQ(Status(n - 1), G("失败3次：HTTP 404"));
     EXPECT_EQ(table().CheckState(n - 1), 1);
     EXPECT_EQ(site->Requests(n), 3);
     EXPECT_FALSE(FileExists(ChapterPath(n)));
@@ -529,7 +529,7 @@ TEST_F(E2eTest, ADoubleClickOnADownloadedRowOpensItsChapterFile) {
   FetchBook();
   Download();
   ASSERT_EQ(Status(0), G("下载完毕"));
-  ASSERT_EQ(Status(1), G("失败3次"));
+  ASSERT_EQ(Status(1), G("失败3次：HTTP 404"));
 
   UrlCatcher catcher;
   QTableView* view = program->window().chapterView();
