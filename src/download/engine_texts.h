@@ -14,7 +14,8 @@ struct EngineTexts {
   Text reasonSeparator = Utf8ToGbk("：");
   Text noContent = Utf8ToGbk("未找到正文");
   Text emptyPage = Utf8ToGbk("页面为空");
-  Text pageNotLoaded = Utf8ToGbk("页面加载失败");
+  Text pageNotLoaded = Utf8ToGbk("页面加载超时");
+  Text stopped = Utf8ToGbk("已停止");
   Text saved = Utf8ToGbk("下载完毕");
   Text saveFailed = Utf8ToGbk("保存失败");
   Text pageTooLarge = Utf8ToGbk("页面超过16MB");
@@ -26,6 +27,10 @@ struct EngineTexts {
   Text merging = Utf8ToGbk("章节内容已下载完毕，正在合并小说中...");
   Text chaptersDone = Utf8ToGbk("章节内容已下载完毕");
   Text bookDone = Utf8ToGbk("整本小说下载完毕");
+  Text nothingToDownload = Utf8ToGbk("没有需要下载的章节");
+  Text nothingToMerge = Utf8ToGbk("没有已下载的章节，没有合并小说");
+  Text mergedPrefix = Utf8ToGbk("小说已合并，但有");
+  Text mergedMissingSuffix = Utf8ToGbk("个章节未下载");
   Text mergeFailedLabel = Utf8ToGbk("合并失败,请手动重新合并!");
   Text mergeFailedNotice = Utf8ToGbk("合并失败,请手动重新合并");
   Text noticeTitle = Utf8ToGbk("提示");
