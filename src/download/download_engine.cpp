@@ -59,6 +59,13 @@ class RunRegistry {
   int32_t next_ = 1;
 };
 
+// The rows still checked: those a run downloads, and after a run those it did not save.
+int CheckedRows(ChapterTable& table) {
+  int n = 0;
+  for (int r = 0, rows = table.RowCount(); r < rows; ++r) n += table.CheckState(r) == 1 ? 1 : 0;
+  return n;
+}
+
 RunRegistry& Runs() {
   static RunRegistry registry;
   return registry;
@@ -194,6 +201,13 @@ bool DownloadEngine::StartPool() {
 
 void DownloadEngine::StartDownload() {
   if (running_) return;
+  if (CheckedRows(table_) == 0) {
+    // Nothing to do: no folder, no book.
+    const EngineTexts& t = DownloadTexts();
+    SetStatus(t.nothingToDownload);
+    controls_.Notice(t.noticeTitle, t.nothingToDownload, 0, NoticeStyle::kInfo);
+    return;
+  }
   running_ = true;
   DownloadState& s = TheDownloadState();
 
@@ -393,8 +407,12 @@ void DownloadEngine::MergeButtonHandler() {
     SetStatus(t.noFormatChosen);
     controls_.Notice(t.noticeTitle, t.noFormatChosen, 0, NoticeStyle::kError);
   } else if (MergeBook()) {
-    SetStatus(t.bookDone);
-    controls_.Notice(t.noticeTitle, t.bookDone, 0, NoticeStyle::kInfo);
+    // The whole book only when no chapter is still waiting for its download.
+    const int missing = CheckedRows(table_);
+    const Text done = missing == 0 ? t.bookDone
+                                   : t.mergedPrefix + Decimal(missing) + t.mergedMissingSuffix;
+    SetStatus(done);
+    controls_.Notice(t.noticeTitle, done, 0, NoticeStyle::kInfo);
   } else {
     SetStatus(t.mergeFailedLabel);
     controls_.Notice(t.noticeTitle, WithMergeProblem(t.mergeFailedNotice), 0, NoticeStyle::kError);

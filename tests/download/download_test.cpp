@@ -263,8 +263,6 @@ TEST_F(DownloadTest, MergeJoinsTheDownloadedRowsWithSeparators) {
         {"下载完毕 ", "x"},
         {"下载完毕", "G"}},
        "A\r\n\r\nG"},
-      {"nothing downloaded", {{"等待下载", "A"}, {"失败3次", "B"}}, ""},
-      {"no rows", {}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -286,8 +284,54 @@ TEST_F(DownloadTest, MergeJoinsTheDownloadedRowsWithSeparators) {
     EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), c.book);
   }
   // The book lies beside the folder, named in UTF-8 on disk; no temporary file stays.
+  fs::remove_all(qv::FsPath(G("天玄记")));
+  fs::create_directory(qv::FsPath(G("天玄记")));
   EXPECT_TRUE(fs::is_regular_file(fs::u8path("天玄记(张三).txt")));
   EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记(张三).txt"}));
+}
+
+// Without a saved chapter no book is written, not even an empty one, and the merge says so.
+TEST_F(DownloadTest, AMergeWithoutASavedChapterWritesNoBook) {
+  fs::create_directory(fs::u8path("天玄记"));
+  for (bool withRows : {false, true}) {
+    SCOPED_TRACE(withRows ? "nothing downloaded" : "no rows");
+    table.DeleteAllRows();
+    if (withRows) {
+      AddRow(G("章"), "x", 1);
+      AddRow(G("章"), "y", 1);
+      table.SetCellText(1, qv::kColStatus, G("失败3次：HTTP 404"));
+      ASSERT_TRUE(qv::WriteFileBytes(Engine().ChapterFilePath(1), "B"));
+    }
+    EXPECT_FALSE(Engine().MergeBook());
+    EXPECT_FALSE(fs::exists(fs::u8path("天玄记(张三).txt")));
+    controls.SetEnabled(Ctl::MergeButton, true);
+    Engine().MergeButtonHandler();
+    EXPECT_FALSE(fs::exists(fs::u8path("天玄记(张三).txt")));
+    ASSERT_FALSE(controls.Notices().empty());
+    EXPECT_EQ(controls.Notices().back().text,
+              G("合并失败,请手动重新合并\r\n没有已下载的章节，没有合并小说"));
+    EXPECT_NE(controls.GetText(Ctl::StatusLabel), G("整本小说下载完毕"));
+  }
+  // A book with chapters still to download is merged but not announced as the whole book.
+  table.SetCellText(0, qv::kColStatus, G("下载完毕"));
+  table.SetCheckState(0, 0);
+  ASSERT_TRUE(qv::WriteFileBytes(Engine().ChapterFilePath(0), "A"));
+  Engine().MergeButtonHandler();
+  EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "A\r\n\r\n");
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("小说已合并，但有1个章节未下载"));
+  EXPECT_EQ(controls.Notices().back().text, G("小说已合并，但有1个章节未下载"));
+}
+
+// A download without a checked row makes no folder and no book.
+TEST_F(DownloadTest, ADownloadWithoutACheckedRowDoesNothingAndSaysSo) {
+  AddRow(G("章"), site.Address("/book/1.html"), 0);
+  Engine().StartDownload();
+  EXPECT_EQ(TreeOf("."), (std::set<std::string>{}));
+  EXPECT_EQ(site.TotalRequests(), 0);
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("没有需要下载的章节"));
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text, G("没有需要下载的章节"));
+  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
 }
 
 TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
@@ -309,15 +353,21 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kError);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 
-  // The automatic merge at the end of a run reports it the same way.
+  // A download without a checked row does nothing and says so: no finish step, no merge.
   controls.SetChecked(Ctl::MergeCheck, true);
-  Engine().StartDownload();  // no checked row: straight to the finish step
+  Engine().StartDownload();
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("没有需要下载的章节"));
+  ASSERT_EQ(controls.Notices().size(), 2u);
+  EXPECT_EQ(controls.Notices()[1].text, G("没有需要下载的章节"));
+  EXPECT_TRUE(controls.IsChecked(Ctl::MergeCheck));
+  // The automatic merge at the end of a run reports it the same way.
+  Engine().FinishDownload(true);
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "OLD BOOK");
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("合并失败,请手动重新合并!"));
   EXPECT_FALSE(controls.IsChecked(Ctl::MergeCheck));
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
-  ASSERT_EQ(controls.Notices().size(), 2u);
-  EXPECT_EQ(controls.Notices()[1].style, qv::NoticeStyle::kError);
+  ASSERT_EQ(controls.Notices().size(), 3u);
+  EXPECT_EQ(controls.Notices()[2].style, qv::NoticeStyle::kError);
 
   full.reset();
   EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记/1.txt", "天玄记(张三).txt"}));
@@ -325,10 +375,10 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   Engine().MergeButtonHandler();
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "NEW");
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("整本小说下载完毕"));
-  ASSERT_EQ(controls.Notices().size(), 3u);
-  EXPECT_EQ(controls.Notices()[2].text, G("整本小说下载完毕"));
-  EXPECT_EQ(controls.Notices()[2].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[2].style, qv::NoticeStyle::kInfo);
+  ASSERT_EQ(controls.Notices().size(), 4u);
+  EXPECT_EQ(controls.Notices()[3].text, G("整本小说下载完毕"));
+  EXPECT_EQ(controls.Notices()[3].timeoutMs, 0);
+  EXPECT_EQ(controls.Notices()[3].style, qv::NoticeStyle::kInfo);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 }
 
