@@ -4,6 +4,8 @@
 #include <QTableView>
 
 #include "gui/main_window.h"
+#include "gui/rule_window/rule_window.h"
+#include "gui/rule_window/rule_window_hooks.h"
 #include "gui/web_page_browser.h"
 #include "gui/window_bridge.h"
 
@@ -33,6 +35,10 @@ EngineSession::EngineSession(MainWindow& window)
           [this] { tools_.ActOnHighlightedRows(HighlightedRowsAction::kDelete); });
   OnClick(window, "按钮_上移", [this] { tools_.MoveHighlightedRows(MoveDirection::Up); });
   OnClick(window, "按钮_下移", [this] { tools_.MoveHighlightedRows(MoveDirection::Down); });
+  fetch_->SetRuleCheck([&window] {
+    RuleWindow* rules = RuleWindowOf(window);
+    return rules == nullptr || rules->HasRuleForAddress();
+  });
   OnClick(window, "按钮_获取章节标题", [this] { fetch_->Start(); });
   OnClick(window, "按钮_下载章节内容", [this] { engine_->StartDownload(); });
   OnClick(window, "按钮_暂停继续", [this] { engine_->TogglePause(); });

@@ -19,6 +19,7 @@ struct Texts {
   Text failed = Utf8ToGbk("章节获取失败，请重试！");
   Text failedWith = Utf8ToGbk("章节获取失败：");
   Text noChapter = Utf8ToGbk("未找到章节，请检查规则");
+  Text noRule = Utf8ToGbk("没有此网站的下载规则：请在规则设定中增加规则");
   Text done = Utf8ToGbk("小说章节名获取成功，请点击下载章节内容！");
   Text noticeTitle = Utf8ToGbk("提示");
   Text failedNotice = Utf8ToGbk("章节获取失败\r\n(3秒后自动关闭)");
@@ -47,6 +48,11 @@ bool ChapterListFetch::Running() const { return running_.load(std::memory_order_
 void ChapterListFetch::Start() {
   std::lock_guard lock(mu_);
   if (Running() || Stopping()) return;
+  if (hasRule_ && !hasRule_()) {
+    controls_.SetText(Ctl::StatusLabel, T().noRule);
+    controls_.Notice(T().noticeTitle, T().noRule, 0, NoticeStyle::kError);
+    return;
+  }
   // The previous worker has finished its last step; collect its thread.
   if (worker_.joinable()) worker_.join();
 

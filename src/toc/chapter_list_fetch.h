@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -37,6 +38,9 @@ class ChapterListFetch {
   void Start();
   // Whether a worker is under way.
   bool Running() const;
+  // Tells Start whether there is a rule for the address now in the address box. Without one
+  // Start fetches nothing: the patterns shown belong to another site. Unset: always.
+  void SetRuleCheck(std::function<bool()> hasRule) { hasRule_ = std::move(hasRule); }
   // Ends a fetch under way (its transfer is aborted, the rest skipped) and waits for the
   // worker. Called when the window closes; later Starts do nothing.
   void Shutdown();
@@ -49,6 +53,7 @@ class ChapterListFetch {
 
   ChapterTable& table_;
   Controls& controls_;
+  std::function<bool()> hasRule_;
   std::mutex mu_;  // guards worker_ (Start and Shutdown)
   std::thread worker_;
   std::atomic<bool> running_{false};

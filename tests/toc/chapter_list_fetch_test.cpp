@@ -433,3 +433,39 @@ TEST_F(ChapterListFetchTest, DestroyedRightAfterStartIsClean) {
 
 }  // namespace
 }  // namespace qv
+
+namespace qv {
+namespace {
+
+// Without a rule for the address nothing is fetched: the patterns shown are another site's.
+TEST(ChapterListFetchRule, WithoutARuleForTheAddressNothingIsFetched) {
+  qvtest::TestSite site;
+  site.Serve("/book/12/index.html", "<h1>x</h1>");
+  MemoryTable table;
+  MemoryControls controls;
+  table.AppendChapter("1", "old", "old.html", Utf8ToGbk("等待下载"), 1);
+  controls.SetText(Ctl::AddressBox, site.Address("/book/12/index.html"));
+  controls.SetEnabled(Ctl::DownloadButton, true);
+  bool hasRule = false;
+  ChapterListFetch fetch{table, controls};
+  fetch.SetRuleCheck([&] { return hasRule; });
+  fetch.Start();
+  EXPECT_FALSE(fetch.Running());
+  EXPECT_EQ(site.TotalRequests(), 0);
+  const Text noRule = Utf8ToGbk("没有此网站的下载规则：请在规则设定中增加规则");
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), noRule);
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text, noRule);
+  EXPECT_EQ(controls.Notices()[0].style, NoticeStyle::kError);
+  EXPECT_EQ(table.RowCount(), 1);  // nothing touched
+  EXPECT_TRUE(controls.IsEnabled(Ctl::FetchButton));
+  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
+  // With the rule the fetch goes ahead.
+  hasRule = true;
+  fetch.Start();
+  while (fetch.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(site.TotalRequests(), 1);
+}
+
+}  // namespace
+}  // namespace qv
