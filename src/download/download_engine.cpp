@@ -217,6 +217,7 @@ void DownloadEngine::StartDownload() {
     s.savedCount = 0;
   }
   s.stopRequested = 0;
+  statusHeld_.store(false);
   const int rows = table_.RowCount();
   s.failedCount->Set(0);
   SetStatus(DownloadTexts().runStarted);
@@ -249,7 +250,19 @@ void DownloadEngine::StartDownload() {
     Runs().Remove(number);
   }
 
-  if (s.stopRequested == 0) FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
+  if (s.stopRequested == 0) {
+    FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
+  } else {
+    const EngineTexts& t = DownloadTexts();
+    int32_t saved = 0;
+    {
+      WindowThreadCountGuard guard(*s.countLock, controls_);
+      saved = s.savedCount;
+    }
+    SetStatus(t.stoppedPrefix + Decimal(saved) + t.stoppedMiddle + Decimal(s.failedCount->Get()) +
+              t.stoppedSuffix);
+  }
+  statusHeld_.store(false);
   run_.reset();
   SetRunControls(false);
   running_ = false;
@@ -286,7 +299,9 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
     }
   } else {
     SetStatus(failedText);
-    controls_.Notice(t.noticeTitle, t.chaptersDone, 0, NoticeStyle::kInfo);
+    // Failures are named: the chapters are not all downloaded.
+    controls_.Notice(t.noticeTitle, failed > 0 ? failedText : t.chaptersDone, 0,
+                     failed > 0 ? NoticeStyle::kError : NoticeStyle::kInfo);
   }
   controls_.SetEnabled(Ctl::MergeCheck, true);
 }
@@ -301,6 +316,15 @@ void DownloadEngine::TogglePause() {
       DownloadPool().Pause();
     }
     controls_.SetText(Ctl::PauseButton, DownloadTexts().resume);
+    if (running_) {
+      statusHeld_.store(true);
+      int32_t saved = 0;
+      {
+        WindowThreadCountGuard guard(*s.countLock, controls_);
+        saved = s.savedCount;
+      }
+      SetStatus(DownloadTexts().pausedPrefix + Decimal(saved) + DownloadTexts().pausedSuffix);
+    }
   } else {
     if (capture) {
       s.pauseRequested = 0;
@@ -308,15 +332,28 @@ void DownloadEngine::TogglePause() {
       DownloadPool().Resume();
     }
     controls_.SetText(Ctl::PauseButton, DownloadTexts().pause);
+    if (running_ && s.stopRequested == 0) {
+      statusHeld_.store(false);
+      SetStatus(DownloadTexts().runStarted);
+    }
   }
 }
 
 void DownloadEngine::StopDownload() {
   DownloadState& s = TheDownloadState();
-  if (!CaptureMode()) DownloadPool().Stop(ThreadPool::kDropNoWait);
+  const bool capture = CaptureMode();
+  if (!capture) DownloadPool().Stop(ThreadPool::kDropNoWait);
   s.stopRequested = 1;
   s.pauseRequested = 0;
   controls_.SetText(Ctl::PauseButton, DownloadTexts().pause);
+  if (running_) {
+    // At once: the run is ending, though the chapters under way still finish.
+    statusHeld_.store(true);
+    controls_.SetEnabled(Ctl::PauseButton, false);
+    controls_.SetEnabled(Ctl::StopButton, false);
+    const int32_t underWay = capture ? 1 : DownloadPool().BusyCount();
+    SetStatus(DownloadTexts().stoppingPrefix + Decimal(underWay) + DownloadTexts().stoppingSuffix);
+  }
 }
 
 void DownloadEngine::StopPoolOnClose() { qv::StopPoolOnClose(controls_); }
@@ -394,7 +431,7 @@ bool DownloadEngine::SaveChapterFile(const ChapterJob& chapter, const Text& text
   table_.SetCellText(row, kColStatus, t.saved);
   SectionGuard guard(*s.countLock);
   ++s.savedCount;
-  SetStatus(Decimal(s.savedCount) + t.progressSuffix);
+  if (!statusHeld_.load()) SetStatus(Decimal(s.savedCount) + t.progressSuffix);
   runDone_.fetch_add(1);
   ReportProgressLocked();
   return true;

@@ -152,6 +152,8 @@ class DownloadEngine {
   // Progress of the current run: chapters done (saved or given up) of those taken on.
   std::atomic<int32_t> runDone_{0};
   std::atomic<int32_t> runTotal_{0};
+  // While paused or stopping the status line tells that, not the progress of the tasks.
+  std::atomic<bool> statusHeld_{false};
 };
 
 // The routine given to the pool for each chapter: value1 is the number under which StartDownload

@@ -35,6 +35,13 @@ struct EngineTexts {
   Text mergeFailedNotice = Utf8ToGbk("合并失败,请手动重新合并");
   Text noticeTitle = Utf8ToGbk("提示");
   Text openFailed = Utf8ToGbk("没有可以打开此文件的程序，文件在：");
+  Text stoppingPrefix = Utf8ToGbk("正在停止，等待 ");
+  Text stoppingSuffix = Utf8ToGbk(" 个章节完成…");
+  Text stoppedPrefix = Utf8ToGbk("已停止：已下载 ");
+  Text stoppedMiddle = Utf8ToGbk(" 个章节，失败 ");
+  Text stoppedSuffix = Utf8ToGbk(" 个");
+  Text pausedPrefix = Utf8ToGbk("已暂停：已下载 ");
+  Text pausedSuffix = Utf8ToGbk(" 个章节，点击继续下载");
   Text pause = Utf8ToGbk("暂停");
   Text resume = Utf8ToGbk("继续");
   Text noFormatChosen = Utf8ToGbk("未选择生成TXT或生成EPUB，没有合并小说");

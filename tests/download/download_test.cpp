@@ -608,9 +608,17 @@ TEST_F(SlowSiteTest, StopDropsTheQueueLetsRunningChaptersFinishAndSkipsTheFinish
   EXPECT_GT(untouched, 0);
   EXPECT_EQ(qv::TheDownloadState().savedCount, saved);
   EXPECT_TRUE(controls.Notices().empty());
-  const Text label = controls.GetText(Ctl::StatusLabel);
-  EXPECT_TRUE(label == G("正在下载小说章节内容，请等候...") ||
-              label.find(G("个章节内容已下载，请等候章节内容下载完毕...")) != Text::npos);
+  // At once "stopping", at the end "stopped" with the counts; never the running text again.
+  const auto labels = controls.TextHistory(Ctl::StatusLabel);
+  const auto stopping = std::find_if(labels.begin(), labels.end(), [](const Text& l) {
+    return l.starts_with(G("正在停止，等待 "));
+  });
+  ASSERT_NE(stopping, labels.end());
+  for (auto it = stopping + 1; it != labels.end(); ++it) {
+    EXPECT_EQ(it->find(G("请等候")), Text::npos);
+  }
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel),
+            G("已停止：已下载 ") + qv::Decimal(saved) + G(" 个章节，失败 0 个"));
   EXPECT_EQ(controls.GetText(Ctl::PauseButton), G("暂停"));
   EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
   EXPECT_FALSE(controls.IsEnabled(Ctl::PauseButton));

@@ -462,11 +462,11 @@ TEST_F(E2eTest, StopDropsTheQueueAndLaterRunsRestartThenReuseThePool) {
   }
   EXPECT_GE(fetched, 5);
   EXPECT_LT(fetched, 40);
-  // No finish step: no notice, no book, the last progress text stays.
+  // No finish step: no notice, no book; the status says the run stopped, with its counts.
   EXPECT_TRUE(notices->Seen().empty());
   EXPECT_FALSE(FileExists(kBookPath));
   EXPECT_EQ(program->Text("标签4"),
-            qv::Decimal(fetched) + G("个章节内容已下载，请等候章节内容下载完毕..."));
+            G("已停止：已下载 ") + qv::Decimal(fetched) + G(" 个章节，失败 0 个"));
   ExpectIdleControls();
   ASSERT_TRUE(QTest::qWaitFor(
       [] { return qv::DownloadPool().CurrentState() == qv::ThreadPool::kStopped; }, 5000));
