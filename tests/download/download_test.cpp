@@ -752,3 +752,32 @@ TEST_F(DownloadTest, DoubleClickOpensTheRowsChapterFileFromColumnOneOn) {
 
 }  // namespace
 }  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// While paused the status line says so; after the resume the run reports its progress again, and
+// a run with failures and without auto-merge names them in its notice.
+TEST_F(DownloadTest, PausedStatusAndTheFailureNoticeWithoutAutoMerge) {
+  UseMarkup(kLingdian);
+  controls.SetChecked(Ctl::MergeCheck, false);
+  AddPage(1, {.body = PageBytes(kLingdian, Enc::Gbk)});
+  AddPage(2, {.body = "", .emptyFirst = 99});
+  std::optional<Text> paused;
+  OnPump([&] {
+    if (paused) return;
+    Engine().TogglePause();
+    paused = controls.GetText(Ctl::StatusLabel);
+    Engine().TogglePause();
+  });
+  Engine().StartDownload();
+  ASSERT_TRUE(paused.has_value());
+  EXPECT_TRUE(paused->starts_with(G("已暂停：已下载 "))) << qv::GbkToUtf8(*paused);
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text,
+            G("有1个章节的内容下载失败，请点击继续下载，或直接手动合并小说"));
+  EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kError);
+}
+
+}  // namespace
+}  // namespace qvtest
