@@ -88,11 +88,17 @@ bool DownloadEngine::MergeBookAs(const Text& title, const Text& author, const Te
   const bool mergeButtonWasEnabled = controls_.IsEnabled(Ctl::MergeButton);
   controls_.SetEnabled(Ctl::MergeButton, false);
 
-  const bool txt = controls_.IsChecked(Ctl::TxtCheck);
-  const bool epub = controls_.IsChecked(Ctl::EpubCheck);
+  bool txt = controls_.IsChecked(Ctl::TxtCheck);
+  bool epub = controls_.IsChecked(Ctl::EpubCheck);
   const MergeList list =
       DoneChapters(table_, [&](int row) { return InSaveFolder(ChapterFilePathFor(title, row)); });
   bool ok = txt || epub;
+  if (ok && list.files.empty()) {
+    // No saved chapter: no book is written, not even an empty one.
+    ok = false;
+    mergeProblem_ = DownloadTexts().nothingToMerge;
+    txt = epub = false;
+  }
   if (txt && !WriteTextBook(list, InSaveFolder(BookFilePathFor(title, author)), controls_)) ok = false;
   if (epub) {
     // A chapter whose file is gone or empty has nothing to show: no page for it.

@@ -59,6 +59,13 @@ class RunRegistry {
   int32_t next_ = 1;
 };
 
+// The rows still checked: those a run downloads, and after a run those it did not save.
+int CheckedRows(ChapterTable& table) {
+  int n = 0;
+  for (int r = 0, rows = table.RowCount(); r < rows; ++r) n += table.CheckState(r) == qv::kChecked ? 1 : 0;
+  return n;
+}
+
 RunRegistry& Runs() {
   static RunRegistry registry;
   return registry;
@@ -81,6 +88,12 @@ class WindowThreadCountGuard {
 };
 
 }  // namespace
+
+bool CutChapterBody(const Text& page, const Text& leftMarker, const Text& rightMarker, Text& body) {
+  if (!FindBetween(page, leftMarker, rightMarker, body)) return false;
+  const Text cleaned = CleanChapterText(body);
+  return cleaned.find_first_not_of(" \t\r\n") != Text::npos;
+}
 
 void ChapterTaskEntry(int32_t value1, int32_t value2) {
   const std::optional<RunRegistry::Entry> run = Runs().Find(value1);
@@ -194,6 +207,13 @@ bool DownloadEngine::StartPool() {
 
 void DownloadEngine::StartDownload() {
   if (running_) return;
+  if (CheckedRows(table_) == 0) {
+    // Nothing to do: no folder, no book.
+    const EngineTexts& t = DownloadTexts();
+    SetStatus(t.nothingToDownload);
+    controls_.Notice(t.noticeTitle, t.nothingToDownload, 0, NoticeStyle::kInfo);
+    return;
+  }
   running_ = true;
   DownloadState& s = TheDownloadState();
 
@@ -203,6 +223,7 @@ void DownloadEngine::StartDownload() {
     s.savedCount = 0;
   }
   s.stopRequested = 0;
+  statusHeld_.store(false);
   const int rows = table_.RowCount();
   s.failedCount->Set(0);
   SetStatus(DownloadTexts().runStarted);
@@ -235,7 +256,19 @@ void DownloadEngine::StartDownload() {
     Runs().Remove(number);
   }
 
-  if (s.stopRequested == 0) FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
+  if (s.stopRequested == 0) {
+    FinishDownload(controls_.IsChecked(Ctl::MergeCheck));
+  } else {
+    const EngineTexts& t = DownloadTexts();
+    int32_t saved = 0;
+    {
+      WindowThreadCountGuard guard(*s.countLock, controls_);
+      saved = s.savedCount;
+    }
+    SetStatus(t.stoppedPrefix + Decimal(saved) + t.stoppedMiddle + Decimal(s.failedCount->Get()) +
+              t.stoppedSuffix);
+  }
+  statusHeld_.store(false);
   run_.reset();
   SetRunControls(false);
   running_ = false;
@@ -272,7 +305,9 @@ void DownloadEngine::FinishDownload(bool autoMerge) {
     }
   } else {
     SetStatus(failedText);
-    controls_.Notice(t.noticeTitle, t.chaptersDone, 0, NoticeStyle::kInfo);
+    // Failures are named: the chapters are not all downloaded.
+    controls_.Notice(t.noticeTitle, failed > 0 ? failedText : t.chaptersDone, 0,
+                     failed > 0 ? NoticeStyle::kError : NoticeStyle::kInfo);
   }
   controls_.SetEnabled(Ctl::MergeCheck, true);
 }
@@ -287,6 +322,15 @@ void DownloadEngine::TogglePause() {
       DownloadPool().Pause();
     }
     controls_.SetText(Ctl::PauseButton, DownloadTexts().resume);
+    if (running_) {
+      statusHeld_.store(true);
+      int32_t saved = 0;
+      {
+        WindowThreadCountGuard guard(*s.countLock, controls_);
+        saved = s.savedCount;
+      }
+      SetStatus(DownloadTexts().pausedPrefix + Decimal(saved) + DownloadTexts().pausedSuffix);
+    }
   } else {
     if (capture) {
       s.pauseRequested = 0;
@@ -294,15 +338,28 @@ void DownloadEngine::TogglePause() {
       DownloadPool().Resume();
     }
     controls_.SetText(Ctl::PauseButton, DownloadTexts().pause);
+    if (running_ && s.stopRequested == 0) {
+      statusHeld_.store(false);
+      SetStatus(DownloadTexts().runStarted);
+    }
   }
 }
 
 void DownloadEngine::StopDownload() {
   DownloadState& s = TheDownloadState();
-  if (!CaptureMode()) DownloadPool().Stop(ThreadPool::kDropNoWait);
+  const bool capture = CaptureMode();
+  if (!capture) DownloadPool().Stop(ThreadPool::kDropNoWait);
   s.stopRequested = 1;
   s.pauseRequested = 0;
   controls_.SetText(Ctl::PauseButton, DownloadTexts().pause);
+  if (running_) {
+    // At once: the run is ending, though the chapters under way still finish.
+    statusHeld_.store(true);
+    controls_.SetEnabled(Ctl::PauseButton, false);
+    controls_.SetEnabled(Ctl::StopButton, false);
+    const int32_t underWay = capture ? 1 : DownloadPool().BusyCount();
+    SetStatus(DownloadTexts().stoppingPrefix + Decimal(underWay) + DownloadTexts().stoppingSuffix);
+  }
 }
 
 void DownloadEngine::StopPoolOnClose() { qv::StopPoolOnClose(controls_); }
@@ -318,34 +375,45 @@ void DownloadEngine::ChapterFetchTask(const RunJob& run, const ChapterJob& chapt
   }
   const Text link = run.baseAddress + chapter.link;
 
-  std::string body;
-  Text text;
-  for (int attempt = 1; attempt <= kHttpAttempts; ++attempt) {
+  Text content;
+  Text reason;
+  bool found = false;
+  for (int attempt = 1; attempt <= kHttpAttempts && !found; ++attempt) {
     table_.SetCellText(row, kColStatus,
                        attempt == 1 ? t.downloading : t.retrying + Decimal(attempt));
     Text headers;
+    FetchOutcome outcome;
     FetchArgs args;
     args.responseHeaders = &headers;
     args.maxBodyBytes = kMaxChapterPageBytes;
-    bool tooLarge = false;
-    args.bodyTooLarge = &tooLarge;
-    body = HttpFetch(link, args);
-    if (tooLarge) {
+    args.outcome = &outcome;
+    std::string body = HttpFetch(link, args);
+    if (outcome.failure == FetchFailure::kTooLarge) {
       // No chapter page is that large; fetching it again would not change that.
       table_.SetCellText(row, kColStatus, t.pageTooLarge);
       CountGivenUp();
       return;
     }
-    text = ResponseDecoder::DecodeBody(body, headers);
-    if (!text.empty()) break;
+    if (!outcome.Succeeded()) {
+      reason = FetchFailureReason(outcome);
+      continue;
+    }
+    Text text = ResponseDecoder::DecodeBody(body, headers);
+    if (text.empty()) {
+      reason = t.emptyPage;
+      continue;
+    }
+    if (ResponseDecoder::LooksLikeUtf8(body)) text = ResponseDecoder::Utf8ToLocal(text);
+    found = CutChapterBody(text, run.leftMarker, run.rightMarker, content);
+    if (!found) reason = t.noContent;
   }
-  if (text.empty()) {
-    table_.SetCellText(row, kColStatus, t.givenUp);
+  if (!found) {
+    // Not saved: an earlier file of the chapter stays as it was, the row stays checked.
+    table_.SetCellText(row, kColStatus, t.givenUp + t.reasonSeparator + reason);
     CountGivenUp();
     return;
   }
-  if (ResponseDecoder::LooksLikeUtf8(body)) text = ResponseDecoder::Utf8ToLocal(text);
-  SaveChapterPage(run, chapter, text);
+  SaveChapterFile(chapter, CleanChapterText(chapter.title + "\r\n" + content));
 }
 
 bool DownloadEngine::SaveChapterPage(const RunJob& run, const ChapterJob& chapter,
@@ -369,7 +437,7 @@ bool DownloadEngine::SaveChapterFile(const ChapterJob& chapter, const Text& text
   table_.SetCellText(row, kColStatus, t.saved);
   SectionGuard guard(*s.countLock);
   ++s.savedCount;
-  SetStatus(Decimal(s.savedCount) + t.progressSuffix);
+  if (!statusHeld_.load()) SetStatus(Decimal(s.savedCount) + t.progressSuffix);
   runDone_.fetch_add(1);
   ReportProgressLocked();
   return true;
@@ -382,8 +450,12 @@ void DownloadEngine::MergeButtonHandler() {
     SetStatus(t.noFormatChosen);
     controls_.Notice(t.noticeTitle, t.noFormatChosen, 0, NoticeStyle::kError);
   } else if (MergeBook()) {
-    SetStatus(t.bookDone);
-    controls_.Notice(t.noticeTitle, t.bookDone, 0, NoticeStyle::kInfo);
+    // The whole book only when no chapter is still waiting for its download.
+    const int missing = CheckedRows(table_);
+    const Text done = missing == 0 ? t.bookDone
+                                   : t.mergedPrefix + Decimal(missing) + t.mergedMissingSuffix;
+    SetStatus(done);
+    controls_.Notice(t.noticeTitle, done, 0, NoticeStyle::kInfo);
   } else {
     SetStatus(t.mergeFailedLabel);
     controls_.Notice(t.noticeTitle, WithMergeProblem(t.mergeFailedNotice), 0, NoticeStyle::kError);

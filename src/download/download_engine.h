@@ -48,6 +48,11 @@ struct RunJob {
   std::vector<ChapterJob> chapters;  // the checked rows, in table order
 };
 
+// The chapter body of `page` between the markers into `body`: false when the left marker is set
+// and not in the page, the right one does not follow it, or nothing but blanks is left once the
+// body is cleaned.
+bool CutChapterBody(const Text& page, const Text& leftMarker, const Text& rightMarker, Text& body);
+
 class DownloadEngine {
  public:
   // `browser` may be null when no page capture is possible; a capture run then gives every
@@ -72,7 +77,10 @@ class DownloadEngine {
   // the base address, the markers and the page-capture flag shown now, and every checked row.
   RunJob TakeRunJob(int rowCount);
 
-  // One chapter of `run` over HTTP (up to three attempts), on a pool worker.
+  // One chapter of `run` over HTTP (up to three attempts), on a pool worker. An attempt fails
+  // when the transfer did not complete, the status is not 2xx, the page is empty or has no
+  // chapter body; a chapter whose attempts all failed is not saved, stays checked, counts as a
+  // failure and shows "失败3次：" with the last attempt's reason.
   void ChapterFetchTask(const RunJob& run, const ChapterJob& chapter);
   // The steps after a page was fetched or captured, for both: the chapter body cut out of
   // `page` with the run's markers, the title put on top, the text cleaned and saved.
@@ -153,6 +161,8 @@ class DownloadEngine {
   // Progress of the current run: chapters done (saved or given up) of those taken on.
   std::atomic<int32_t> runDone_{0};
   std::atomic<int32_t> runTotal_{0};
+  // While paused or stopping the status line tells that, not the progress of the tasks.
+  std::atomic<bool> statusHeld_{false};
 };
 
 // The routine given to the pool for each chapter: value1 is the number under which StartDownload

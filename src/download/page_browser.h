@@ -23,6 +23,9 @@ class PageBrowser {
   // The handler to call on the window thread when the page of the latest Navigate has
   // finished loading (also when it failed to load: the text then tells).
   virtual void SetLoadFinishedHandler(std::function<void()> handler) = 0;
+  // Why the page of the latest Navigate failed to load, in CP936 ("HTTP 404" for an error
+  // status, "页面加载失败" for a failed load); empty when it loaded.
+  virtual Text LoadProblem() { return {}; }
 };
 
 }  // namespace qv

@@ -52,6 +52,7 @@ bool DownloadEngine::CaptureRow(const RunJob& run, const ChapterJob& chapter) {
   const Text address = run.baseAddress + chapter.link;
 
   Text page;
+  Text reason;
   bool enough = false;
   for (int attempt = 1; attempt <= kCaptureAttempts && !enough; ++attempt) {
     table_.SetCellText(row, kColStatus, attempt == 1 ? t.downloading : t.retrying + Decimal(attempt));
@@ -68,20 +69,24 @@ bool DownloadEngine::CaptureRow(const RunJob& run, const ChapterJob& chapter) {
       }
       loaded = s.documentReady == 1;
       if (loaded) {
-        page = GetPageText();
+        reason = browser_->LoadProblem();
+        // An error page is no chapter, whatever text it shows.
+        if (reason.empty()) page = GetPageText();
       } else {
         browser_->StopLoading();
       }
     }
+    if (!loaded) reason = s.stopRequested == 1 ? t.stopped : t.pageNotLoaded;
     const Text cut = ExtractBetween(page, run.leftMarker, run.rightMarker);
     controls_.Pump();
     enough = RemoveSpaces(cut).size() >= kMinCaptureBytes;
+    if (!enough && reason.empty()) reason = t.noContent;
     // A stop that cut the wait short ends the row: it is given up and stays checked.
     if (!loaded && s.stopRequested == 1) break;
   }
 
   if (!enough) {
-    table_.SetCellText(row, kColStatus, t.givenUp);
+    table_.SetCellText(row, kColStatus, t.givenUp + t.reasonSeparator + reason);
     table_.SetHighlight(row, false);
     CountGivenUp();
     return false;

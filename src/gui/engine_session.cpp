@@ -8,6 +8,8 @@
 
 #include "gui/box_text.h"
 #include "gui/main_window.h"
+#include "gui/rule_window/rule_window.h"
+#include "gui/rule_window/rule_window_hooks.h"
 #include "gui/web_page_browser.h"
 #include "gui/window_bridge.h"
 #include "text/encoding.h"
@@ -51,6 +53,10 @@ EngineSession::EngineSession(MainWindow& window)
           [this] { UndoableRowEdit([this] { tools_.MoveHighlightedRows(MoveDirection::Up); }); });
   OnClick(window, "按钮_下移", [this] {
     UndoableRowEdit([this] { tools_.MoveHighlightedRows(MoveDirection::Down); });
+  });
+  fetch_->SetRuleCheck([&window] {
+    RuleWindow* rules = RuleWindowOf(window);
+    return rules == nullptr || rules->HasRuleForAddress();
   });
   OnClick(window, "按钮_获取章节标题", [this] { FetchButtonClicked(); });
   OnClick(window, "按钮_下载章节内容", [this] {

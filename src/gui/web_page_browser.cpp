@@ -5,6 +5,7 @@
 #include <QLayout>
 #include <QTimer>
 #include <QUrl>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
@@ -13,6 +14,7 @@
 #include <optional>
 
 #include "gui/box_text.h"
+#include "text/encoding.h"
 
 namespace qv {
 namespace {
@@ -99,6 +101,15 @@ QWebEngineView* WebEnginePageBrowser::EnsureView() {
   if (QLayout* layout = container_->layout()) layout->addWidget(view);
   QObject::connect(page, &QWebEnginePage::loadStarted, view, [this] { LoadStarted(); });
   QObject::connect(page, &QWebEnginePage::loadFinished, view, [this](bool ok) { LoadFinished(ok); });
+  QObject::connect(page, &QWebEnginePage::loadingChanged, view,
+                   [this](const QWebEngineLoadingInfo& info) {
+                     // The error status of a failed load; it comes right after loadFinished.
+                     if (awaited_ != 0 &&
+                         info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                         info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+                       problem_ = "HTTP " + std::to_string(info.errorCode());
+                     }
+                   });
   view_ = view;
   return view_;
 }
@@ -107,6 +118,7 @@ void WebEnginePageBrowser::Navigate(const Text& address) {
   const uint64_t id = ++navigation_;
   awaited_ = 0;
   pageReady_ = false;
+  problem_.clear();
   QWebEngineView* view = EnsureView();
   EndLoadUnderWay();
   if (id != navigation_) return;  // a newer navigation came while the old load ended
@@ -145,7 +157,14 @@ void WebEnginePageBrowser::LoadFinished(bool ok) {
   loading_ = false;
   if (awaited_ == 0) return;  // a stopped load, or one the page started itself
   pageReady_ = ok;
-  Report(awaited_);
+  if (ok) {
+    Report(awaited_);
+    return;
+  }
+  // Reported from the event loop, once the loading report that follows has told the reason.
+  problem_ = Utf8ToGbk("页面加载失败");
+  const uint64_t id = awaited_;
+  QTimer::singleShot(0, &events_, [this, id] { Report(id); });
 }
 
 void WebEnginePageBrowser::Report(uint64_t navigation) {

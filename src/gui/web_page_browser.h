@@ -39,6 +39,7 @@ class WebEnginePageBrowser : public PageBrowser {
   // when the page has no document, or when the page does not answer within the text wait.
   Text PageText() override;
   void SetLoadFinishedHandler(std::function<void()> handler) override;
+  Text LoadProblem() override { return problem_; }
 
   // The view, once created (null before the first navigation).
   QWebEngineView* View() const;
@@ -71,6 +72,7 @@ class WebEnginePageBrowser : public PageBrowser {
   bool loading_ = false;
   // The latest navigation's page is there to be read.
   bool pageReady_ = false;
+  Text problem_;  // why the awaited page failed to load; empty when it loaded
   std::chrono::milliseconds textWaitLimit_{10000};
   std::chrono::milliseconds stopWaitLimit_{2000};
 };

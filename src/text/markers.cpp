@@ -11,18 +11,27 @@ constexpr std::string_view kQuotePlaceholder = "#\xD2\xFD\xBA\xC5";
 
 }  // namespace
 
-Text ExtractBetween(std::string_view text, std::string_view left, std::string_view right,
-                    int start, bool ignoreCase) {
+bool FindBetween(std::string_view text, std::string_view left, std::string_view right, Text& out,
+                 int start, bool ignoreCase) {
+  out.clear();
   const Text l = ReplaceText(left, kQuotePlaceholder, "\"");
   const Text r = ReplaceText(right, kQuotePlaceholder, "\"");
-  if (text.empty() || r.empty()) return {};
+  if (text.empty() || r.empty()) return false;
   const int a = FindText(text, l, start, ignoreCase);
-  if (a < 0) return {};
+  if (a < 0) return false;
   const int b = a + static_cast<int>(l.size());
-  if (static_cast<size_t>(b) > text.size()) return {};
+  if (static_cast<size_t>(b) > text.size()) return false;
   const int c = FindText(text, r, b, ignoreCase);
-  if (c < 0) return {};
-  return Text(text.substr(static_cast<size_t>(b - 1), static_cast<size_t>(c - b)));
+  if (c < 0) return false;
+  out = Text(text.substr(static_cast<size_t>(b - 1), static_cast<size_t>(c - b)));
+  return true;
+}
+
+Text ExtractBetween(std::string_view text, std::string_view left, std::string_view right,
+                    int start, bool ignoreCase) {
+  Text out;
+  FindBetween(text, left, right, out, start, ignoreCase);
+  return out;
 }
 
 Text CleanChapterText(std::string_view text) {

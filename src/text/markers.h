@@ -16,4 +16,10 @@ Text ExtractBetween(std::string_view text, std::string_view left, std::string_vi
 // The fixed list of entity and tag replacements that turns a chapter body into plain text.
 Text CleanChapterText(std::string_view text);
 
+// ExtractBetween that tells whether the markers were found: false when the left marker is not
+// in the text or the right one does not follow it (`out` is then empty). An empty right marker
+// is never found.
+bool FindBetween(std::string_view text, std::string_view left, std::string_view right, Text& out,
+                 int start = 1, bool ignoreCase = false);
+
 }  // namespace qv

@@ -17,6 +17,9 @@ constexpr int kNoticeMs = 3000;
 struct Texts {
   Text busy = Utf8ToGbk("正在获取小说章节名，请稍等...");
   Text failed = Utf8ToGbk("章节获取失败，请重试！");
+  Text failedWith = Utf8ToGbk("章节获取失败：");
+  Text noChapter = Utf8ToGbk("未找到章节，请检查规则");
+  Text noRule = Utf8ToGbk("没有此网站的下载规则：请在规则设定中增加规则");
   Text done = Utf8ToGbk("小说章节名获取成功，请点击下载章节内容！");
   Text noticeTitle = Utf8ToGbk("提示");
   Text failedNotice = Utf8ToGbk("章节获取失败\r\n(3秒后自动关闭)");
@@ -46,6 +49,11 @@ bool ChapterListFetch::Running() const { return running_.load(std::memory_order_
 void ChapterListFetch::Start() {
   std::lock_guard lock(mu_);
   if (Running() || Stopping()) return;
+  if (hasRule_ && !hasRule_()) {
+    controls_.SetText(Ctl::StatusLabel, T().noRule);
+    controls_.Notice(T().noticeTitle, T().noRule, 0, NoticeStyle::kError);
+    return;
+  }
   // The previous worker has finished its last step; collect its thread.
   if (worker_.joinable()) worker_.join();
 
@@ -85,21 +93,29 @@ void ChapterListFetch::Shutdown() {
 
 void ChapterListFetch::Work() {
   bool ok = false;
+  Text reason;
   try {
     RegexObject re;
 
     Text headers;
+    FetchOutcome outcome;
     FetchArgs args;
     args.responseHeaders = &headers;
     args.cancel = &cancelled_;
+    args.outcome = &outcome;
     std::string body = HttpFetch(controls_.GetText(Ctl::AddressBox), args);
+    // An error page is no chapter list, whatever its title says.
+    if (!outcome.Succeeded()) {
+      reason = FetchFailureReason(outcome);
+      body.clear();
+    }
     Text page = ResponseDecoder::DecodeBody(body, headers);
     if (ResponseDecoder::LooksLikeUtf8(body)) page = ResponseDecoder::Utf8ToLocal(page);
 
     re.Run(controls_.GetText(Ctl::TitlePatternBox), page);
     const Text title = TrimSpaces(re.GetSubmatch(1, 1));
-    controls_.SetText(Ctl::TitleLabel, title);
-    ok = !title.empty();
+    ok = reason.empty() && !title.empty();
+    if (ok) controls_.SetText(Ctl::TitleLabel, title);
 
     if (ok && !Stopping() && !Cancelled()) {
       re.Run(controls_.GetText(Ctl::AuthorPatternBox), page);
@@ -121,6 +137,14 @@ void ChapterListFetch::Work() {
       controls_.SetText(Ctl::BaseAddressBox,
                         DeriveBaseAddress(controls_.GetText(Ctl::AddressBox), re.GetSubmatch(1, 1)));
       controls_.SetText(Ctl::LastRowBox, Decimal(table_.RowCount()));
+      if (table_.RowCount() == 0 && !Stopping()) {
+        // A title without a chapter: the rule does not fit the page. No book to download.
+        ok = false;
+        reason = T().noChapter;
+        controls_.SetText(Ctl::TitleLabel, {});
+        controls_.SetText(Ctl::AuthorLabel, {});
+        controls_.SetText(Ctl::BaseAddressBox, {});
+      }
     }
   } catch (...) {
     // Out of memory on a huge page, or the like: reported as a failed fetch.
@@ -130,7 +154,7 @@ void ChapterListFetch::Work() {
   } else if (Cancelled()) {
     FinishCancelled();
   } else {
-    Finish(ok);
+    Finish(ok, reason);
   }
   running_.store(false, std::memory_order_release);
 }
@@ -147,16 +171,17 @@ void ChapterListFetch::FinishCancelled() {
   SetRowEditToolsEnabled(controls_, true);
 }
 
-void ChapterListFetch::Finish(bool ok) {
+void ChapterListFetch::Finish(bool ok, const Text& reason) {
   if (ok) {
     controls_.SetText(Ctl::StatusLabel, T().done);
     controls_.Notice(T().noticeTitle, T().doneNotice, kNoticeMs, NoticeStyle::kInfo);
   } else {
-    controls_.SetText(Ctl::StatusLabel, T().failed);
+    controls_.SetText(Ctl::StatusLabel, reason.empty() ? T().failed : T().failedWith + reason);
     controls_.Notice(T().noticeTitle, T().failedNotice, kNoticeMs, NoticeStyle::kError);
   }
   controls_.SetEnabled(Ctl::FetchButton, true);
-  controls_.SetEnabled(Ctl::DownloadButton, true);
+  // Only a fetched chapter list can be downloaded.
+  controls_.SetEnabled(Ctl::DownloadButton, ok);
   controls_.SetEnabled(Ctl::RuleWindow, true);
   SetRowEditToolsEnabled(controls_, true);
 }

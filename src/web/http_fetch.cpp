@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "text/address.h"
+#include "text/encoding.h"
 #include "text/markers.h"
 #include "web/body_limit.h"
 #include "web/cookie_jar.h"
@@ -320,7 +321,68 @@ Text CollectCookies(std::string_view headers) {
   return cookies;
 }
 
+FetchFailure FailureOf(CURLcode code, bool tooLarge) {
+  if (tooLarge) return FetchFailure::kTooLarge;
+  switch (code) {
+    case CURLE_OK:
+      return FetchFailure::kNone;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return FetchFailure::kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return FetchFailure::kTimedOut;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_USE_SSL_FAILED:
+      return FetchFailure::kTlsRefused;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return FetchFailure::kBadAddress;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return FetchFailure::kAborted;
+    default:
+      return FetchFailure::kBroken;
+  }
+}
+
+// Stores the outcome for the caller when it asked for it.
+void Report(const FetchArgs& args, FetchFailure failure, long status = 0) {
+  if (args.outcome != nullptr) *args.outcome = FetchOutcome{status, failure};
+}
+
 }  // namespace
+
+Text FetchFailureReason(const FetchOutcome& outcome) {
+  switch (outcome.failure) {
+    case FetchFailure::kNone:
+      return outcome.Succeeded() ? Text() : "HTTP " + std::to_string(outcome.status);
+    case FetchFailure::kCannotConnect:
+      return Utf8ToGbk("无法连接");
+    case FetchFailure::kTimedOut:
+      return Utf8ToGbk("连接超时");
+    case FetchFailure::kTlsRefused:
+      return Utf8ToGbk("安全连接失败");
+    case FetchFailure::kTooLarge:
+      return Utf8ToGbk("页面过大");
+    case FetchFailure::kBadAddress:
+      return Utf8ToGbk("地址无效");
+    case FetchFailure::kBroken:
+      return Utf8ToGbk("连接中断");
+    case FetchFailure::kAborted:
+      return Utf8ToGbk("已中止");
+  }
+  return {};
+}
 
 int PortOfAddress(std::string_view address) {
   const Text host = HostOfAddress(address, true);
@@ -366,6 +428,7 @@ void SetFetchConnectToForTesting(std::vector<std::string> entries) {
 }
 
 std::string HttpFetch(std::string_view address, const FetchArgs& args) {
+  Report(args, FetchFailure::kBroken);
   CurlRuntime& runtime = Runtime();
   if (!runtime.ok()) return {};
 
@@ -378,7 +441,10 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   // The request: scheme, lower-cased host, port and the address's own path and query.
   int port = PortOfAddress(address);
   if (port == 0) port = secure ? 443 : 80;  // no usable port number: the scheme's own
-  if (port < 0 || port > 65535) return {};
+  if (port < 0 || port > 65535) {
+    Report(args, FetchFailure::kBadAddress);
+    return {};
+  }
   const std::string url = std::string(secure ? "https://" : "http://") + HostOfAddress(address) +
                           ":" + std::to_string(port) + WirePath(PathOfAddress(address));
   // Everything libcurl reads during the transfer outlives the easy handle.
@@ -389,6 +455,7 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
   std::string caFile;
   if (urlHandle.get() == nullptr ||
       curl_url_set(urlHandle.get(), CURLUPART_URL, url.c_str(), CURLU_PATH_AS_IS) != CURLUE_OK) {
+    Report(args, FetchFailure::kBadAddress);
     return {};  // no request can be made of this address; the caller's variables stay as they were
   }
   {
@@ -469,10 +536,14 @@ std::string HttpFetch(std::string_view address, const FetchArgs& args) {
       break;
   }
 
-  // Failures of the exchange are not examined: what was read is the result. A transfer that
-  // ran out of time is the exception: its body is cut short, so nothing of it is returned.
-  // The same for a transfer ended because all transfers together held too much.
-  if (curl_easy_perform(h) == CURLE_OPERATION_TIMEDOUT || ex.overSharedLimit) ex.body.clear();
+  // What was read is the body; how the exchange ended goes to the outcome. A transfer that ran
+  // out of time returns nothing: its body is cut short. The same for a transfer ended because
+  // all transfers together held too much.
+  const CURLcode code = curl_easy_perform(h);
+  if (code == CURLE_OPERATION_TIMEDOUT || ex.overSharedLimit) ex.body.clear();
+  long status = 0;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  Report(args, FailureOf(code, ex.tooLarge), status);
 
   const Text responseHeaders = ReplaceText(ex.headers, "Set-Cookie", "Set-Cookie", true);
   Text newCookies = CollectCookies(responseHeaders);

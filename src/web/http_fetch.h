@@ -16,6 +16,33 @@
 
 namespace qv {
 
+// How a transfer that did not complete ended.
+enum class FetchFailure {
+  kNone,           // the transfer completed (whatever its HTTP status)
+  kCannotConnect,  // no connection: the host is unknown or refused it
+  kTimedOut,       // the connection or the transfer ran out of time
+  kTlsRefused,     // the secure connection could not be set up (handshake, certificate)
+  kTooLarge,       // the body limit cut the transfer off
+  kBadAddress,     // no request can be made of the address
+  kBroken,         // the connection broke off, or the answer was not HTTP
+  kAborted,        // every transfer was ended (AbortAllFetches)
+};
+
+// What happened in one exchange, beside the body.
+struct FetchOutcome {
+  long status = 0;  // HTTP status of the final response (after redirects); 0 without one
+  FetchFailure failure = FetchFailure::kNone;
+
+  bool Completed() const { return failure == FetchFailure::kNone; }
+  // Completed with a 2xx status.
+  bool Succeeded() const { return Completed() && status >= 200 && status < 300; }
+};
+
+// Why an exchange did not succeed, in CP936 for the status line: "HTTP 404" for a completed
+// transfer with another status than 2xx, else the kind ("无法连接", "连接超时", ...). Empty for
+// a success.
+Text FetchFailureReason(const FetchOutcome& outcome);
+
 // The optional parameters of HttpFetch. A pointer parameter is passed when it is non-null; an
 // omitted cookie text is thus told apart from an empty one.
 struct FetchArgs {
@@ -31,6 +58,7 @@ struct FetchArgs {
   size_t maxBodyBytes = 0;          // a lower body limit for this call; 0: the program's limit
   bool* bodyTooLarge = nullptr;     // out: true when the body limit cut the transfer off
   const std::atomic<bool>* cancel = nullptr;  // set to true: the transfer ends at once
+  FetchOutcome* outcome = nullptr;  // out: final status and how the transfer ended
 };
 
 // Fetches the address and returns the body as received (no decoding); empty when the request

@@ -139,6 +139,19 @@ class BrowserTest : public ::testing::Test {
   int reports = 0;
 };
 
+// An error status of the page is reported as its load problem, even when the error page shows
+// the chapter's text; a page that loads well has none.
+TEST_F(BrowserTest, AnErrorStatusIsTheLoadProblem) {
+  qvtest::SiteAnswer gone = Scripted("错误页里的正文");
+  gone.status = 404;
+  site.Set("gone.html", {gone});
+  site.Set("ok.html", {Scripted("正文")});
+  ASSERT_TRUE(Load("gone.html"));
+  EXPECT_EQ(browser->LoadProblem(), "HTTP 404");
+  ASSERT_TRUE(Load("ok.html"));
+  EXPECT_EQ(browser->LoadProblem(), "");
+}
+
 TEST_F(BrowserTest, TheViewIsMadeOnFirstNavigationInsideTheHiddenDisabledContainer) {
   EXPECT_EQ(browser->View(), nullptr);
   EXPECT_EQ(browser->PageText(), "");
@@ -416,7 +429,7 @@ TEST_F(EngineCaptureTest, APageThatNeverFinishesIsAShortAttemptAfterTheBoundedWa
   engine->StartDownload();
   EXPECT_EQ(History(0), Texts({"等待下载", "正在下载", "重试下载2", "下载完毕"}));
   EXPECT_EQ(Chapter(0), "慢\r\n第二次就加载完了的正文");
-  EXPECT_EQ(History(1).back(), G("失败3次"));
+  EXPECT_EQ(History(1).back(), G("失败3次：页面加载超时"));
   EXPECT_EQ(site.Requests(dead), 5);
   EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 1);
 }

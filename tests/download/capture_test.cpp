@@ -16,6 +16,7 @@ class FakeBrowser : public qv::PageBrowser {
   bool deferred = false;
   std::vector<Text> navigations;
   int stops = 0;
+  std::map<Text, Text> problems;  // the load problem reported for an address
 
   void Navigate(const Text& address) override {
     navigations.push_back(address);
@@ -40,6 +41,9 @@ class FakeBrowser : public qv::PageBrowser {
     pending_.reset();
   }
   Text PageText() override { return current_; }
+  Text LoadProblem() override {
+    return navigations.empty() ? Text() : problems[navigations.back()];
+  }
   void SetLoadFinishedHandler(std::function<void()> handler) override {
     handler_ = std::move(handler);
   }
@@ -108,7 +112,7 @@ TEST_F(CaptureTest, AcceptsTwentyBytesBesidesSpacesAndRefusesNineteen) {
   Engine().StartDownload();
 
   EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", "重试下载4",
-                            "重试下载5", "失败3次"}));
+                            "重试下载5", "失败3次：未找到正文"}));
   EXPECT_EQ(table.CheckState(0), 1);
   EXPECT_FALSE(table.IsHighlighted(0));
   EXPECT_EQ(browser.navigations.size(), 5u + 1u + 1u);
@@ -168,7 +172,7 @@ TEST_F(CaptureTest, UndecodedUtf8PagesAreConvertedAndCp936PagesLeftAlone) {
   AddRow(G("章"), "p.html");
   browser.pages["http://novel.test/p.html"] = {std::string(kLeft) + body + kRight};
   Engine().StartDownload();
-  EXPECT_EQ(Status(0), G("失败3次"));
+  EXPECT_EQ(Status(0), G("失败3次：未找到正文"));
 }
 
 TEST_F(CaptureTest, StopDuringARowEndsTheLoopAfterThatRow) {
@@ -192,7 +196,7 @@ TEST_F(CaptureTest, StopDuringARowEndsTheLoopAfterThatRow) {
     });
     Engine().StartDownload();
     EXPECT_EQ(browser.NavigationsTo(first), 2);
-    EXPECT_EQ(History(0), deferred ? G_({"等待下载", "正在下载", "重试下载2", "失败3次"})
+    EXPECT_EQ(History(0), deferred ? G_({"等待下载", "正在下载", "重试下载2", "失败3次：已停止"})
                                    : G_({"等待下载", "正在下载", "重试下载2", "下载完毕"}));
     EXPECT_EQ(table.CheckState(0), deferred ? 1 : 0);
     // The next row was not begun, and no finish step ran.
@@ -217,7 +221,7 @@ TEST_F(CaptureTest, AStopWhileAPageHangsGivesTheRowUpAndTheNextRunFetchesBoth) {
   Engine().StartDownload();
   EXPECT_TRUE(stopped);
   // The row under way ends (its page never came: given up, still checked); no next row.
-  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "失败3次"}));
+  EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "失败3次：已停止"}));
   EXPECT_EQ(table.CheckState(0), 1);
   EXPECT_EQ(browser.NavigationsTo(first), 1);
   EXPECT_EQ(browser.NavigationsTo(second), 0);
@@ -299,13 +303,29 @@ TEST_F(CaptureTest, WithoutACheckedRowNothingChanges) {
   EXPECT_TRUE(browser.navigations.empty());
 }
 
+// A page the browser reports as failed is no chapter, though its text would pass the threshold.
+TEST_F(CaptureTest, APageThatFailedToLoadIsGivenUpWithTheBrowsersReason) {
+  const Text gone = AddCapturedRow("缺", {"<p>第一章的正文，足够长了吧</p>"});
+  const Text broken = AddCapturedRow("断", {"<p>第二章的正文，足够长了吧</p>"});
+  browser.problems[gone] = "HTTP 404";
+  browser.problems[broken] = G("页面加载失败");
+  Engine().StartDownload();
+  EXPECT_EQ(Status(0), G("失败3次：HTTP 404"));
+  EXPECT_EQ(Status(1), G("失败3次：页面加载失败"));
+  for (int row : {0, 1}) {
+    EXPECT_EQ(table.CheckState(row), 1);
+    EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(row)));
+  }
+  EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 2);
+}
+
 TEST_F(CaptureTest, APageThatNeverFinishesIsAShortAttemptAfterTheBoundedWait) {
   Engine().SetPageWaitLimit(std::chrono::milliseconds(40));
   AddCapturedRow("慢", {std::nullopt, "<p>第二次就加载完了的正文</p>"});
   AddCapturedRow("死", {std::nullopt});
   Engine().StartDownload();
   EXPECT_EQ(History(0), G_({"等待下载", "正在下载", "重试下载2", "下载完毕"}));
-  EXPECT_EQ(History(1).back(), G("失败3次"));
+  EXPECT_EQ(History(1).back(), G("失败3次：页面加载超时"));
   EXPECT_EQ(browser.stops, 1 + 5);
   EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), 1);
 
@@ -318,7 +338,7 @@ TEST_F(CaptureTest, APageThatNeverFinishesIsAShortAttemptAfterTheBoundedWait) {
   });
   Engine().StartDownload();
   EXPECT_EQ(browser.navigations.size(), 1u);
-  EXPECT_EQ(Status(1), G("失败3次"));
+  EXPECT_EQ(Status(1), G("失败3次：已停止"));
   EXPECT_EQ(table.CheckState(1), 1);
 }
 

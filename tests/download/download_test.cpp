@@ -5,7 +5,9 @@
 
 #include "engine_fixture.h"
 #include "file_size_limit.h"
+#include "raw_servers.h"
 #include "text/markers.h"
+#include "web/http_fetch.h"
 
 namespace qvtest {
 namespace {
@@ -117,9 +119,10 @@ TEST_F(DownloadTest, EmptyAnswersAreRetriedUpToThreeAttemptsThenGivenUp) {
   EXPECT_EQ(site.Requests("/book/1.html"), 3);
   EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), kChapterFile);
 
+  const char* reasons[] = {"", "失败3次：页面为空", "失败3次：无法连接"};
   for (int row : {1, 2}) {
     SCOPED_TRACE(row);
-    EXPECT_EQ(History(row), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", "失败3次"}));
+    EXPECT_EQ(History(row), G_({"等待下载", "正在下载", "重试下载2", "重试下载3", reasons[row]}));
     EXPECT_EQ(table.CheckState(row), 1);
     EXPECT_TRUE(table.IsHighlighted(row));
     EXPECT_FALSE(qv::RegularFileExists(Engine().ChapterFilePath(row)));
@@ -133,12 +136,66 @@ TEST_F(DownloadTest, EmptyAnswersAreRetriedUpToThreeAttemptsThenGivenUp) {
   EXPECT_FALSE(qv::RegularFileExists(Engine().BookFilePath()));
 }
 
-TEST_F(DownloadTest, MissingMarkersGiveTheTitleLineAlone) {
-  SetMarkers(G("<div id=\"nothere\">"), G("</div>"));
-  AddPage(1, {.body = PageBytes(kLingdian, Enc::Gbk)}, "第1章 开始&nbsp;<br />");
-  Engine().StartDownload();
-  EXPECT_EQ(History(0).back(), G("下载完毕"));
-  EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), "第1章 开始 \r\n");
+// Each kind of answer that is no chapter is retried and then given up with its reason: not
+// saved, still checked, counted as failed; an earlier file of the chapter stays as it was.
+TEST_F(DownloadTest, AnswersThatAreNoChapterAreGivenUpWithTheirReason) {
+  UseMarkup(kLingdian);
+  const std::string page = PageBytes(kLingdian, Enc::Gbk);
+  const std::string noLeft = qv::Utf8ToGbk("<html><body>访问过于频繁，请稍后再试</body></html>");
+  const std::string noRight =
+      qv::Utf8ToGbk("<html><body><div id=\"content\"><p>第一段</p></body></html>");
+  const std::string blank = PageBytes(kLingdian, Enc::Gbk, "&nbsp;<br /><br />");
+  site.Serve("/gone.html", SiteAnswer{.status = 404});
+  site.Set("/moved.html", {SiteAnswer{.status = 302, .headers = {{"Location", "/gone.html"}}}});
+  struct Case {
+    const char* name;
+    std::vector<SiteAnswer> answers;  // empty: the address below is used as it is
+    std::string address;
+    const char* status;  // UTF-8
+  };
+  const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/c.html";
+  const std::vector<Case> cases = {
+      {"200 with text", {{.body = page}}, "", "下载完毕"},
+      {"200 empty", {{.body = ""}}, "", "失败3次：页面为空"},
+      {"200 without left marker", {{.body = noLeft}}, "", "失败3次：未找到正文"},
+      {"200 without right marker", {{.body = noRight}}, "", "失败3次：未找到正文"},
+      {"200 blank body", {{.body = blank}}, "", "失败3次：未找到正文"},
+      {"404", {{.body = "<h1>404 Not Found</h1>", .status = 404}}, "", "失败3次：HTTP 404"},
+      {"429", {{.body = noLeft, .status = 429}}, "", "失败3次：HTTP 429"},
+      {"500", {{.body = page, .status = 500}}, "", "失败3次：HTTP 500"},
+      {"503", {{.body = "busy", .status = 503}}, "", "失败3次：HTTP 503"},
+      {"closed port", {}, closed, "失败3次：无法连接"},
+      {"time-out", {{.body = page, .delayMs = 2000}}, "", "失败3次：连接超时"},
+      {"redirect to a 404", {}, site.Address("/moved.html"), "失败3次：HTTP 404"},
+      {"503 then text", {{.body = "busy", .status = 503}, {.body = page}}, "", "下载完毕"},
+  };
+  qv::SetFetchTotalTimeoutForTesting(300);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    std::string address = c.address;
+    if (address.empty()) {
+      const std::string path = "/case/" + std::to_string(i) + ".html";
+      site.Set(path, c.answers);
+      address = site.Address(path);
+    }
+    table.DeleteAllRows();
+    AddRow(G("第1章 开始"), address);
+    const bool saved = std::string(c.status) == "下载完毕";
+    // A file left by an earlier run: kept when the chapter is given up.
+    fs::create_directories(qv::FsPath(G("天玄记")));
+    ASSERT_TRUE(qv::WriteFileBytes(G("天玄记/1.txt"), "EARLIER"));
+    fs::remove(qv::FsPath(G("天玄记(张三).txt")));
+    controls.SetChecked(Ctl::MergeCheck, true);  // a run with failures unchecks it
+    Engine().StartDownload();
+    EXPECT_EQ(History(0).back(), G(c.status));
+    EXPECT_EQ(table.CheckState(0), saved ? 0 : 1);
+    EXPECT_EQ(FileUtf8(G("天玄记/1.txt")), saved ? kChapterFile : "EARLIER");
+    EXPECT_EQ(qv::TheDownloadState().failedCount->Get(), saved ? 0 : 1);
+    // Auto-merge is on: only a run without failure makes a book.
+    EXPECT_EQ(qv::RegularFileExists(G("天玄记(张三).txt")), saved);
+  }
+  qv::SetFetchTotalTimeoutForTesting(0);
 }
 
 TEST_F(DownloadTest, TheLinkIsTheBaseAddressFollowedByTheRowsLink) {
@@ -206,8 +263,6 @@ TEST_F(DownloadTest, MergeJoinsTheDownloadedRowsWithSeparators) {
         {"下载完毕 ", "x"},
         {"下载完毕", "G"}},
        "A\r\n\r\nG"},
-      {"nothing downloaded", {{"等待下载", "A"}, {"失败3次", "B"}}, ""},
-      {"no rows", {}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -229,8 +284,54 @@ TEST_F(DownloadTest, MergeJoinsTheDownloadedRowsWithSeparators) {
     EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), c.book);
   }
   // The book lies beside the folder, named in UTF-8 on disk; no temporary file stays.
+  fs::remove_all(qv::FsPath(G("天玄记")));
+  fs::create_directory(qv::FsPath(G("天玄记")));
   EXPECT_TRUE(fs::is_regular_file(fs::u8path("天玄记(张三).txt")));
   EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记(张三).txt"}));
+}
+
+// Without a saved chapter no book is written, not even an empty one, and the merge says so.
+TEST_F(DownloadTest, AMergeWithoutASavedChapterWritesNoBook) {
+  fs::create_directory(fs::u8path("天玄记"));
+  for (bool withRows : {false, true}) {
+    SCOPED_TRACE(withRows ? "nothing downloaded" : "no rows");
+    table.DeleteAllRows();
+    if (withRows) {
+      AddRow(G("章"), "x", 1);
+      AddRow(G("章"), "y", 1);
+      table.SetCellText(1, qv::kColStatus, G("失败3次：HTTP 404"));
+      ASSERT_TRUE(qv::WriteFileBytes(Engine().ChapterFilePath(1), "B"));
+    }
+    EXPECT_FALSE(Engine().MergeBook());
+    EXPECT_FALSE(fs::exists(fs::u8path("天玄记(张三).txt")));
+    controls.SetEnabled(Ctl::MergeButton, true);
+    Engine().MergeButtonHandler();
+    EXPECT_FALSE(fs::exists(fs::u8path("天玄记(张三).txt")));
+    ASSERT_FALSE(controls.Notices().empty());
+    EXPECT_EQ(controls.Notices().back().text,
+              G("合并失败,请手动重新合并\r\n没有已下载的章节，没有合并小说"));
+    EXPECT_NE(controls.GetText(Ctl::StatusLabel), G("整本小说下载完毕"));
+  }
+  // A book with chapters still to download is merged but not announced as the whole book.
+  table.SetCellText(0, qv::kColStatus, G("下载完毕"));
+  table.SetCheckState(0, qv::kUnchecked);
+  ASSERT_TRUE(qv::WriteFileBytes(Engine().ChapterFilePath(0), "A"));
+  Engine().MergeButtonHandler();
+  EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "A\r\n\r\n");
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("小说已合并，但有1个章节未下载"));
+  EXPECT_EQ(controls.Notices().back().text, G("小说已合并，但有1个章节未下载"));
+}
+
+// A download without a checked row makes no folder and no book.
+TEST_F(DownloadTest, ADownloadWithoutACheckedRowDoesNothingAndSaysSo) {
+  AddRow(G("章"), site.Address("/book/1.html"), 0);
+  Engine().StartDownload();
+  EXPECT_EQ(TreeOf("."), (std::set<std::string>{}));
+  EXPECT_EQ(site.TotalRequests(), 0);
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("没有需要下载的章节"));
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text, G("没有需要下载的章节"));
+  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
 }
 
 TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
@@ -252,15 +353,21 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kError);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 
-  // The automatic merge at the end of a run reports it the same way.
+  // A download without a checked row does nothing and says so: no finish step, no merge.
   controls.SetChecked(Ctl::MergeCheck, true);
-  Engine().StartDownload();  // no checked row: straight to the finish step
+  Engine().StartDownload();
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("没有需要下载的章节"));
+  ASSERT_EQ(controls.Notices().size(), 2u);
+  EXPECT_EQ(controls.Notices()[1].text, G("没有需要下载的章节"));
+  EXPECT_TRUE(controls.IsChecked(Ctl::MergeCheck));
+  // The automatic merge at the end of a run reports it the same way.
+  Engine().FinishDownload(true);
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "OLD BOOK");
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("合并失败,请手动重新合并!"));
   EXPECT_FALSE(controls.IsChecked(Ctl::MergeCheck));
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
-  ASSERT_EQ(controls.Notices().size(), 2u);
-  EXPECT_EQ(controls.Notices()[1].style, qv::NoticeStyle::kError);
+  ASSERT_EQ(controls.Notices().size(), 3u);
+  EXPECT_EQ(controls.Notices()[2].style, qv::NoticeStyle::kError);
 
   full.reset();
   EXPECT_EQ(TreeOf("."), (std::set<std::string>{"天玄记", "天玄记/1.txt", "天玄记(张三).txt"}));
@@ -268,10 +375,10 @@ TEST_F(DownloadTest, AFailedMergeKeepsThePreviousBookAndSaysSo) {
   Engine().MergeButtonHandler();
   EXPECT_EQ(qv::ReadFileBytes(G("天玄记(张三).txt")), "NEW");
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("整本小说下载完毕"));
-  ASSERT_EQ(controls.Notices().size(), 3u);
-  EXPECT_EQ(controls.Notices()[2].text, G("整本小说下载完毕"));
-  EXPECT_EQ(controls.Notices()[2].timeoutMs, 0);
-  EXPECT_EQ(controls.Notices()[2].style, qv::NoticeStyle::kInfo);
+  ASSERT_EQ(controls.Notices().size(), 4u);
+  EXPECT_EQ(controls.Notices()[3].text, G("整本小说下载完毕"));
+  EXPECT_EQ(controls.Notices()[3].timeoutMs, 0);
+  EXPECT_EQ(controls.Notices()[3].style, qv::NoticeStyle::kInfo);
   EXPECT_TRUE(controls.IsEnabled(Ctl::MergeButton));
 }
 
@@ -501,9 +608,17 @@ TEST_F(SlowSiteTest, StopDropsTheQueueLetsRunningChaptersFinishAndSkipsTheFinish
   EXPECT_GT(untouched, 0);
   EXPECT_EQ(qv::TheDownloadState().savedCount, saved);
   EXPECT_TRUE(controls.Notices().empty());
-  const Text label = controls.GetText(Ctl::StatusLabel);
-  EXPECT_TRUE(label == G("正在下载小说章节内容，请等候...") ||
-              label.find(G("个章节内容已下载，请等候章节内容下载完毕...")) != Text::npos);
+  // At once "stopping", at the end "stopped" with the counts; never the running text again.
+  const auto labels = controls.TextHistory(Ctl::StatusLabel);
+  const auto stopping = std::find_if(labels.begin(), labels.end(), [](const Text& l) {
+    return l.starts_with(G("正在停止，等待 "));
+  });
+  ASSERT_NE(stopping, labels.end());
+  for (auto it = stopping + 1; it != labels.end(); ++it) {
+    EXPECT_EQ(it->find(G("请等候")), Text::npos);
+  }
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel),
+            G("已停止：已下载 ") + qv::Decimal(saved) + G(" 个章节，失败 0 个"));
   EXPECT_EQ(controls.GetText(Ctl::PauseButton), G("暂停"));
   EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
   EXPECT_FALSE(controls.IsEnabled(Ctl::PauseButton));
@@ -633,6 +748,35 @@ TEST_F(DownloadTest, DoubleClickOpensTheRowsChapterFileFromColumnOneOn) {
   e.OpenChapterFile(100, 45);   // column 1 of the third row
   e.OpenChapterFile(400, 41);   // column 3 of the third row
   EXPECT_EQ(controls.OpenedFiles(), (std::vector<Text>{G("天玄记/3.txt"), G("天玄记/3.txt")}));
+}
+
+}  // namespace
+}  // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// While paused the status line says so; after the resume the run reports its progress again, and
+// a run with failures and without auto-merge names them in its notice.
+TEST_F(DownloadTest, PausedStatusAndTheFailureNoticeWithoutAutoMerge) {
+  UseMarkup(kLingdian);
+  controls.SetChecked(Ctl::MergeCheck, false);
+  AddPage(1, {.body = PageBytes(kLingdian, Enc::Gbk)});
+  AddPage(2, {.body = "", .emptyFirst = 99});
+  std::optional<Text> paused;
+  OnPump([&] {
+    if (paused) return;
+    Engine().TogglePause();
+    paused = controls.GetText(Ctl::StatusLabel);
+    Engine().TogglePause();
+  });
+  Engine().StartDownload();
+  ASSERT_TRUE(paused.has_value());
+  EXPECT_TRUE(paused->starts_with(G("已暂停：已下载 "))) << qv::GbkToUtf8(*paused);
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text,
+            G("有1个章节的内容下载失败，请点击继续下载，或直接手动合并小说"));
+  EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kError);
 }
 
 }  // namespace

@@ -41,6 +41,8 @@
 namespace qvtest {
 namespace {
 
+using qvtest::SiteAnswer;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -328,7 +330,7 @@ TEST_F(E2eTest, ThreeFailuresWithAutoMergeLeaveTheBookUnmergedAndTheMergeButtonO
   for (int n : {1, 4}) ExpectSaved(n);
   for (int n : {2, 3, 5}) {
     SCOPED_TRACE(n);
-    EXPECT_EQ(Status(n - 1), G("失败3次"));
+    EXPECT_EQ(Status(n - 1), G("失败3次：HTTP 404"));
     EXPECT_EQ(table().CheckState(n - 1), 1);
     EXPECT_EQ(site->Requests(n), 3);
     EXPECT_FALSE(FileExists(ChapterPath(n)));
@@ -341,6 +343,56 @@ TEST_F(E2eTest, ThreeFailuresWithAutoMergeLeaveTheBookUnmergedAndTheMergeButtonO
   EXPECT_TRUE(program->Enabled("选择框_合并"));
   EXPECT_TRUE(program->Enabled("按钮_合并"));
   ExpectIdleControls();
+}
+
+// A run against a site that misbehaves in several ways: the failed rows stay checked with their
+// reasons, no book is written and the whole book is not announced.
+TEST_F(E2eTest, AMixedRunKeepsTheFailedRowsCheckedWithTheirReasonsAndMakesNoBook) {
+  Open(5);
+  site->SetEmpty(2);  // 404
+  site->Serve("/book/3.html", SiteAnswer{.body = "busy", .status = 503});
+  site->Serve("/book/4.html", G("<html><body>访问过于频繁，请稍后再试</body></html>"));
+  FetchBook();
+  ASSERT_TRUE(program->Checked("选择框_合并"));
+  Download();
+
+  for (int n : {1, 5}) ExpectSaved(n);
+  const std::pair<int, const char*> failed[] = {
+      {2, "失败3次：HTTP 404"}, {3, "失败3次：HTTP 503"}, {4, "失败3次：未找到正文"}};
+  for (const auto& [n, status] : failed) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ(Status(n - 1), G(status));
+    EXPECT_EQ(table().CheckState(n - 1), 1);
+    EXPECT_FALSE(FileExists(ChapterPath(n)));
+  }
+  EXPECT_EQ(program->Text("标签4"),
+            G("有3个章节的内容下载失败，请点击继续下载，或直接手动合并小说"));
+  EXPECT_FALSE(FileExists(kBookPath));
+  for (const QString& text : notices->Texts()) EXPECT_NE(text, Shown("整本小说下载完毕"));
+}
+
+// A failed chapter-list fetch shows its reason and leaves nothing to download; an address
+// without a rule fetches nothing and says how to add one.
+TEST_F(E2eTest, AFailedListFetchAndAnAddressWithoutARule) {
+  Open(3);
+  site->Serve("/book/index.html", SiteAnswer{.body = "<h1>404 Not Found</h1>", .status = 404});
+  program->TypeAddress(site->IndexAddress());
+  ASSERT_TRUE(program->FetchChapters());
+  EXPECT_EQ(program->Text("标签4"), G("章节获取失败：HTTP 404"));
+  EXPECT_EQ(program->Text("标签_书名"), "");
+  EXPECT_EQ(table().RowCount(), 0);
+  EXPECT_FALSE(program->Enabled("按钮_下载章节内容"));
+
+  const int before = site->TotalRequests();
+  program->TypeAddress("http://127.0.0.2:1/book/index.html");
+  EXPECT_EQ(program->Text("标签4"), G("未找到此网站的下载规则，请自行增加规则"));
+  notices->Clear();
+  program->Click("按钮_获取章节标题");
+  EXPECT_EQ(program->Text("标签4"), G("没有此网站的下载规则：请在规则设定中增加规则"));
+  ASSERT_EQ(notices->Seen().size(), 1u);
+  EXPECT_EQ(notices->Seen()[0].text, Shown("没有此网站的下载规则：请在规则设定中增加规则"));
+  EXPECT_EQ(site->TotalRequests(), before);
+  EXPECT_FALSE(program->Enabled("按钮_下载章节内容"));
 }
 
 TEST_F(E2eTest, PauseAndResumeOnTheRealButtonHoldAndReleaseThePool) {
@@ -410,11 +462,11 @@ TEST_F(E2eTest, StopDropsTheQueueAndLaterRunsRestartThenReuseThePool) {
   }
   EXPECT_GE(fetched, 5);
   EXPECT_LT(fetched, 40);
-  // No finish step: no notice, no book, the last progress text stays.
+  // No finish step: no notice, no book; the status says the run stopped, with its counts.
   EXPECT_TRUE(notices->Seen().empty());
   EXPECT_FALSE(FileExists(kBookPath));
   EXPECT_EQ(program->Text("标签4"),
-            qv::Decimal(fetched) + G("个章节内容已下载，请等候章节内容下载完毕..."));
+            G("已停止：已下载 ") + qv::Decimal(fetched) + G(" 个章节，失败 0 个"));
   ExpectIdleControls();
   ASSERT_TRUE(QTest::qWaitFor(
       [] { return qv::DownloadPool().CurrentState() == qv::ThreadPool::kStopped; }, 5000));
@@ -529,7 +581,7 @@ TEST_F(E2eTest, ADoubleClickOnADownloadedRowOpensItsChapterFile) {
   FetchBook();
   Download();
   ASSERT_EQ(Status(0), G("下载完毕"));
-  ASSERT_EQ(Status(1), G("失败3次"));
+  ASSERT_EQ(Status(1), G("失败3次：HTTP 404"));
 
   UrlCatcher catcher;
   QTableView* view = program->window().chapterView();

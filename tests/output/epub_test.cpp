@@ -207,7 +207,8 @@ TEST_F(EpubTest, TheEpubShowsTheTextBooksChaptersInOrderAndPassesEpubcheck) {
 
   Engine().MergeButtonHandler();
   ASSERT_EQ(controls.Notices().size(), 1u);
-  EXPECT_EQ(controls.Notices()[0].text, G("整本小说下载完毕"));
+  // Chapter 2 is still checked, not downloaded: the book is not the whole book.
+  EXPECT_EQ(controls.Notices()[0].text, G("小说已合并，但有1个章节未下载"));
   EXPECT_EQ(controls.Notices()[0].style, qv::NoticeStyle::kInfo);
 
   const Text base = qv::SafeFileName(G(bookTitle)) + "(" + G("张&三") + ")";
@@ -279,16 +280,15 @@ TEST_F(EpubTest, TheEpubShowsTheTextBooksChaptersInOrderAndPassesEpubcheck) {
   EXPECT_EQ(tree.size(), 3u) << "the folder, the text book and the EPUB only";
 }
 
-// A book with no downloaded chapter still makes a valid EPUB (its title page).
-TEST_F(EpubTest, ABookWithoutChaptersIsStillAValidEpub) {
+// A book with no downloaded chapter is no book: neither format is written.
+TEST_F(EpubTest, ABookWithoutChaptersIsNotWritten) {
   SetBook("空书", "");
   controls.SetChecked(Ctl::EpubCheck, true);
   controls.SetChecked(Ctl::TxtCheck, false);
   AddChapter("第1章", "<p>x</p>", false);
-  ASSERT_TRUE(Engine().MergeBook());
+  EXPECT_FALSE(Engine().MergeBook());
   EXPECT_FALSE(qv::RegularFileExists(G("空书().txt")));
-  std::string report;
-  EXPECT_TRUE(EpubCheckClean(qv::FsPath(G("空书().epub")), report)) << report;
+  EXPECT_FALSE(qv::RegularFileExists(G("空书().epub")));
 }
 
 TEST_F(EpubTest, OnlyTheChosenFormatsAreWrittenAndNoneChosenSaysSo) {
@@ -323,7 +323,7 @@ TEST_F(EpubTest, OnlyTheChosenFormatsAreWrittenAndNoneChosenSaysSo) {
 
   // The same after a finished run with auto-merge: no merge is claimed, the button is free.
   controls.SetEnabled(Ctl::MergeButton, false);
-  Engine().StartDownload();  // no checked row: straight to the finish step
+  Engine().FinishDownload(true);
   EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("未选择生成TXT或生成EPUB，没有合并小说"));
   ASSERT_EQ(controls.Notices().size(), 2u);
   EXPECT_EQ(controls.Notices()[1].text, G("未选择生成TXT或生成EPUB，没有合并小说"));

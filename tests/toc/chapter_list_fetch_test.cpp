@@ -19,6 +19,7 @@ namespace qv {
 namespace {
 
 using qvtest::GzipBytes;
+using qvtest::SiteAnswer;
 
 Text G(std::string_view utf8) { return Utf8ToGbk(utf8); }
 
@@ -91,9 +92,10 @@ class ChapterListFetchTest : public ::testing::Test {
     ASSERT_FALSE(fetch.Running());
   }
 
-  void ExpectControlsBack() {
+  // The download button only after a fetch that found chapters.
+  void ExpectControlsBack(bool fetched = true) {
     EXPECT_TRUE(controls.IsEnabled(Ctl::FetchButton));
-    EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
+    EXPECT_EQ(controls.IsEnabled(Ctl::DownloadButton), fetched);
     EXPECT_TRUE(controls.IsEnabled(Ctl::RuleWindow));
     EXPECT_TRUE(controls.IsEnabled(Ctl::DeleteSelectedButton));
     EXPECT_TRUE(controls.IsEnabled(Ctl::MoveUpButton));
@@ -101,16 +103,19 @@ class ChapterListFetchTest : public ::testing::Test {
     EXPECT_FALSE(controls.IsEnabled(Ctl::PauseButton));
     EXPECT_FALSE(controls.IsEnabled(Ctl::StopButton));
   }
-  void ExpectFailure() {
-    EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("章节获取失败，请重试！"));
+  // `noticeCount`: the notices shown so far, the failure's the last.
+  void ExpectFailure(const char* status = "章节获取失败，请重试！", size_t noticeCount = 1) {
+    EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G(status));
     const auto notices = controls.Notices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].title, G("提示"));
-    EXPECT_EQ(notices[0].text, G("章节获取失败\r\n(3秒后自动关闭)"));
-    EXPECT_EQ(notices[0].timeoutMs, 3000);
-    EXPECT_EQ(notices[0].style, NoticeStyle::kError);
+    ASSERT_EQ(notices.size(), noticeCount);
+    EXPECT_EQ(notices.back().title, G("提示"));
+    EXPECT_EQ(notices.back().text, G("章节获取失败\r\n(3秒后自动关闭)"));
+    EXPECT_EQ(notices.back().timeoutMs, 3000);
+    EXPECT_EQ(notices.back().style, NoticeStyle::kError);
     EXPECT_EQ(table.RowCount(), 0);
-    ExpectControlsBack();
+    EXPECT_EQ(controls.GetText(Ctl::TitleLabel), "");
+    EXPECT_EQ(controls.GetText(Ctl::AuthorLabel), "");
+    ExpectControlsBack(false);
   }
   void ExpectSuccessNotice() {
     EXPECT_EQ(controls.GetText(Ctl::StatusLabel), G("小说章节名获取成功，请点击下载章节内容！"));
@@ -285,19 +290,54 @@ TEST_F(ChapterListFetchTest, UnreachableAddressFails) {
   UseRule("零点看书");
   SetAddress("http://127.0.0.1:" + std::to_string(qvtest::ClosedPort()) + "/book/1/");
   RunFetch();
-  ExpectFailure();
+  ExpectFailure("章节获取失败：无法连接");
 }
 
-TEST_F(ChapterListFetchTest, NoChaptersStillSucceeds) {
+TEST_F(ChapterListFetchTest, NoChapterIsAFailedFetch) {
   site.Serve("/book/12/index.html", LingdianPage());
   const Patterns p = RulePatterns("零点看书");
   UsePatterns("<li>(.*?)</li>", p.title, p.author);  // one group: no pair
   SetAddress(site.Address("/book/12/index.html"));
   RunFetch();
-  EXPECT_EQ(table.RowCount(), 0);
-  EXPECT_EQ(controls.GetText(Ctl::LastRowBox), "0");
-  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), site.Address("/book/12/"));
-  ExpectSuccessNotice();
+  EXPECT_EQ(controls.GetText(Ctl::BaseAddressBox), "");
+  ExpectFailure("章节获取失败：未找到章节，请检查规则");
+}
+
+// An error page is a failed fetch with its reason, though its markup fits the rule; so is a
+// page whose title matches and whose chapter list does not.
+TEST_F(ChapterListFetchTest, ErrorAnswersAreFailedFetchesWithTheirReason) {
+  UseRule("零点看书");
+  const std::string notFound = "<html><h1>404 Not Found</h1><hr><center>nginx</center></html>";
+  site.Serve("/404/", SiteAnswer{.body = notFound, .status = 404});
+  site.Serve("/500/", SiteAnswer{.body = LingdianPage(), .status = 500});
+  site.Serve("/notitle/", SiteAnswer{.body = notFound});
+  site.Serve("/nolist/", G("<h1>斗破苍穹</h1>\r\n<p>作者：张三</p>\r\n<p>没有目录</p>"));
+  site.Serve("/ok/", LingdianPage());
+  struct Case {
+    std::string address;
+    const char* status;  // nullptr: success
+  };
+  const std::vector<Case> cases = {
+      {site.Address("/404/"), "章节获取失败：HTTP 404"},
+      {site.Address("/500/"), "章节获取失败：HTTP 500"},
+      {"http://127.0.0.1:" + std::to_string(qvtest::ClosedPort()) + "/", "章节获取失败：无法连接"},
+      {site.Address("/notitle/"), "章节获取失败：未找到章节，请检查规则"},  // "404 Not Found" as title
+      {site.Address("/nolist/"), "章节获取失败：未找到章节，请检查规则"},
+      {site.Address("/ok/"), nullptr},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.address);
+    SetAddress(c.address);
+    RunFetch();
+    if (c.status != nullptr) {
+      ExpectFailure(c.status, i + 1);
+    } else {
+      EXPECT_EQ(controls.GetText(Ctl::TitleLabel), G("斗破苍穹 外传"));
+      EXPECT_EQ(table.RowCount(), 3);
+      ExpectSuccessNotice();
+    }
+  }
 }
 
 TEST_F(ChapterListFetchTest, SecondStartClearsEverythingFirstAndOneFetchRunsAtATime) {
@@ -389,6 +429,42 @@ TEST_F(ChapterListFetchTest, DestroyedRightAfterStartIsClean) {
     }  // destroyed at once: the worker is ended and joined before t and c go
   }
   ResumeFetchesForTesting();
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// Without a rule for the address nothing is fetched: the patterns shown are another site's.
+TEST(ChapterListFetchRule, WithoutARuleForTheAddressNothingIsFetched) {
+  qvtest::TestSite site;
+  site.Serve("/book/12/index.html", "<h1>x</h1>");
+  MemoryTable table;
+  MemoryControls controls;
+  table.AppendChapter("1", "old", "old.html", Utf8ToGbk("等待下载"), qv::kChecked);
+  controls.SetText(Ctl::AddressBox, site.Address("/book/12/index.html"));
+  controls.SetEnabled(Ctl::DownloadButton, true);
+  bool hasRule = false;
+  ChapterListFetch fetch{table, controls};
+  fetch.SetRuleCheck([&] { return hasRule; });
+  fetch.Start();
+  EXPECT_FALSE(fetch.Running());
+  EXPECT_EQ(site.TotalRequests(), 0);
+  const Text noRule = Utf8ToGbk("没有此网站的下载规则：请在规则设定中增加规则");
+  EXPECT_EQ(controls.GetText(Ctl::StatusLabel), noRule);
+  ASSERT_EQ(controls.Notices().size(), 1u);
+  EXPECT_EQ(controls.Notices()[0].text, noRule);
+  EXPECT_EQ(controls.Notices()[0].style, NoticeStyle::kError);
+  EXPECT_EQ(table.RowCount(), 1);  // nothing touched
+  EXPECT_TRUE(controls.IsEnabled(Ctl::FetchButton));
+  EXPECT_TRUE(controls.IsEnabled(Ctl::DownloadButton));
+  // With the rule the fetch goes ahead.
+  hasRule = true;
+  fetch.Start();
+  while (fetch.Running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(site.TotalRequests(), 1);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "raw_servers.h"
 #include "test_site.h"
+#include "text/encoding.h"
 #include "web/body_limit.h"
 #include "web/response_decoder.h"
 
@@ -454,10 +455,14 @@ TEST_F(HttpFetchNginx, UntrustedOrMismatchedCertificateGivesNothing) {
   // A certificate for another name: refused though the CA is trusted.
   SetFetchConnectToForTesting({"other.test:443:127.0.0.1:" + std::to_string(nginx->httpsPort())});
   Text response = "unchanged";
+  FetchOutcome outcome;
   FetchArgs args;
   args.responseHeaders = &response;
+  args.outcome = &outcome;
   EXPECT_EQ(HttpFetch("https://other.test/small.txt", args), "");
   EXPECT_EQ(response, "");
+  EXPECT_EQ(outcome.failure, FetchFailure::kTlsRefused);
+  EXPECT_EQ(FetchFailureReason(outcome), Utf8ToGbk("安全连接失败"));
   // The system store does not know the throw-away CA; reused connections and TLS sessions of
   // the trusted run must not carry the call through either.
   SetFetchCaFileForTesting("");
@@ -581,6 +586,58 @@ TEST(HttpFetchAbort, AbortEndsATransferThatWouldWaitForItsTimeOut) {
   EXPECT_EQ(HttpFetch("http://127.0.0.1:" + std::to_string(silent.port()) + "/"), "");
   ResumeFetchesForTesting();
   EXPECT_LT(took, std::chrono::seconds(20));
+}
+
+}  // namespace
+}  // namespace qv
+
+namespace qv {
+namespace {
+
+// How each kind of exchange is reported beside its body: the final status after redirects, and
+// the kind of a transfer that did not complete.
+TEST(HttpFetchOutcome, StatusAndKindOfEachEnding) {
+  qvtest::TestSite web;
+  web.Serve("/ok", SiteAnswer{.body = "page"});
+  web.Serve("/gone", SiteAnswer{.body = "<h1>404 Not Found</h1>", .status = 404});
+  web.Serve("/busy", SiteAnswer{.body = "busy", .status = 503});
+  web.Serve("/moved", SiteAnswer{.status = 302, .headers = {{"Location", "/gone"}}});
+  web.Serve("/slow", SiteAnswer{.body = "late", .delayMs = 3000});
+  web.Serve("/big", SiteAnswer{.body = std::string(5000, 'x')});
+  const std::string closed = "http://127.0.0.1:" + std::to_string(qvtest::ClosedPort()) + "/x";
+  struct Case {
+    std::string address;
+    size_t maxBody;
+    std::string body;
+    long status;
+    FetchFailure failure;
+    std::string reason;  // UTF-8
+  };
+  const std::vector<Case> cases = {
+      {web.Address("/ok"), 0, "page", 200, FetchFailure::kNone, ""},
+      {web.Address("/gone"), 0, "<h1>404 Not Found</h1>", 404, FetchFailure::kNone, "HTTP 404"},
+      {web.Address("/busy"), 0, "busy", 503, FetchFailure::kNone, "HTTP 503"},
+      {web.Address("/moved"), 0, "<h1>404 Not Found</h1>", 404, FetchFailure::kNone, "HTTP 404"},
+      {web.Address("/slow"), 0, "", 0, FetchFailure::kTimedOut, "连接超时"},
+      {web.Address("/big"), 100, std::string(100, 'x'), 200, FetchFailure::kTooLarge, "页面过大"},
+      {closed, 0, "", 0, FetchFailure::kCannotConnect, "无法连接"},
+      {"http://127.0.0.1:70000/x", 0, "", 0, FetchFailure::kBadAddress, "地址无效"},
+  };
+  SetFetchTotalTimeoutForTesting(500);
+  for (const Case& c : cases) {
+    FetchOutcome outcome{.status = -1, .failure = FetchFailure::kAborted};
+    FetchArgs args;
+    args.outcome = &outcome;
+    args.maxBodyBytes = c.maxBody;
+    EXPECT_EQ(HttpFetch(c.address, args), c.body) << c.address;
+    EXPECT_EQ(outcome.status, c.status) << c.address;
+    EXPECT_EQ(outcome.failure, c.failure) << c.address;
+    EXPECT_EQ(outcome.Succeeded(), c.reason.empty()) << c.address;
+    EXPECT_EQ(FetchFailureReason(outcome), Utf8ToGbk(c.reason)) << c.address;
+  }
+  SetFetchTotalTimeoutForTesting(0);
+  // A caller that asks for nothing gets the body as before.
+  EXPECT_EQ(HttpFetch(web.Address("/busy")), "busy");
 }
 
 }  // namespace

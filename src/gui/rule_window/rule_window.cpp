@@ -555,6 +555,11 @@ void RuleWindow::LookUpRuleForAddress() {
   }
 }
 
+bool RuleWindow::HasRuleForAddress() {
+  const Text host = HostOfAddress(addressBox_ ? WidgetText(addressBox_) : Text());
+  return FindRuleIndex(host, {}, store_) >= 0;
+}
+
 bool RuleWindow::AskText(const Text& prompt, const Text& title, const Text& initial,
                          Text& entered) {
   QInputDialog dialog(this);

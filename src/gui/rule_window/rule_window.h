@@ -76,6 +76,8 @@ class RuleWindow : public QWidget {
   // Selects and shows the rule whose host is the host of 编辑框_章节列表网址 and says in 标签4
   // whether there is one.
   void LookUpRuleForAddress();
+  // Whether the rule file has a rule for the host of 编辑框_章节列表网址, looked up now.
+  bool HasRuleForAddress();
 
   // True while a new name waits for confirmation ("确认增加").
   bool AdditionUnderWay() const { return adding_; }
