@@ -67,6 +67,30 @@ CodePtr Compile(const std::string& pattern8, pcre2_compile_context* context) {
 
 }  // namespace
 
+PatternCheck CheckPattern(std::string_view pattern) {
+  PatternCheck out;
+  const std::string pattern8 = GbkToUtf8(pattern);
+  CompileContextPtr compileContext(pcre2_compile_context_create(nullptr));
+  if (!compileContext) return out;
+  pcre2_set_newline(compileContext.get(), PCRE2_NEWLINE_LF);
+  int errorCode = 0;
+  PCRE2_SIZE errorOffset = 0;
+  CodePtr code(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern8.data()), pattern8.size(),
+                             kCompileOptions, &errorCode, &errorOffset, compileContext.get()));
+  if (code) return out;
+  out.ok = false;
+  PCRE2_UCHAR buffer[256] = {};
+  if (pcre2_get_error_message(errorCode, buffer, sizeof buffer) < 0) buffer[0] = 0;
+  out.message = Utf8ToGbk(reinterpret_cast<const char*>(buffer));
+  // The offset counts UTF-8 bytes; the user counts characters.
+  int chars = 0;
+  for (size_t i = 0; i < errorOffset && i < pattern8.size(); ++i) {
+    if ((static_cast<unsigned char>(pattern8[i]) & 0xC0) != 0x80) ++chars;
+  }
+  out.position = chars + 1;
+  return out;
+}
+
 void RegexObject::Clear() {
   subject_.clear();
   offsets_.clear();

@@ -24,6 +24,17 @@
 
 namespace qv {
 
+// Why a pattern does not compile: the matcher's message (CP936) and the 1-based character
+// position where it stopped. `ok` is true for a pattern that compiles.
+struct PatternCheck {
+  bool ok = true;
+  Text message;
+  int position = 0;
+};
+
+// Compiles `pattern` (CP936) with the options Run uses and says whether it compiles.
+PatternCheck CheckPattern(std::string_view pattern);
+
 class RegexObject {
  public:
   // Work limits. The matcher's own limits hold for each starting position it tries:

@@ -28,6 +28,8 @@
 #include "shell/ports.h"
 #include "text/address.h"
 #include "text/encoding.h"
+#include "text/regex_object.h"
+#include "toc/rule_check.h"
 
 namespace qv {
 namespace {
@@ -126,6 +128,15 @@ class RuleNameList : public QListWidget {
   }
 };
 
+// The test result view: six lines high unless the pattern boxes have had the room they want.
+class ResultView : public QPlainTextEdit {
+ public:
+  explicit ResultView(QWidget* parent) : QPlainTextEdit(parent) {}
+  QSize sizeHint() const override {
+    return QSize(QPlainTextEdit::sizeHint().width(), fontMetrics().lineSpacing() * 6 + 10);
+  }
+};
+
 }  // namespace
 
 // Counts the handlers running in the window, so that destroying it waits for them to return.
@@ -148,7 +159,7 @@ RuleWindow::RuleWindow(QtControls* controls, RuleStore store)
   setAttribute(Qt::WA_QuitOnClose, false);
   SetWidgetText(this, G("规则设置"));
   Build();
-  resize(QSize(405, 301).expandedTo(minimumSizeHint()));
+  resize(QSize(405, 461).expandedTo(minimumSizeHint()));
   if (controls != nullptr) {
     controls->RegisterBox(Ctl::RuleWindow, this);
     controls->RegisterBox(Ctl::SiteBox, siteBox_);
@@ -160,7 +171,102 @@ RuleWindow::RuleWindow(QtControls* controls, RuleStore store)
   }
 }
 
-RuleWindow::~RuleWindow() { DetachMainWindow(); }
+RuleWindow::~RuleWindow() {
+  DetachMainWindow();
+  // A test under way ends its transfer; its result, queued to this window, is dropped with it.
+  CollectTestThreads(true);
+}
+
+void RuleWindow::CollectTestThreads(bool all) {
+  for (auto it = testRuns_.begin(); it != testRuns_.end();) {
+    if (all) it->cancel->store(true, std::memory_order_release);
+    if (all || it->done->load(std::memory_order_acquire)) {
+      if (it->thread.joinable()) it->thread.join();
+      it = testRuns_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+QString RuleWindow::PatternProblem(RuleField field) const {
+  const QWidget* box = FieldBox(field);
+  return box != nullptr ? box->property("patternProblem").toString() : QString();
+}
+
+void RuleWindow::MarkPattern(RuleField field) {
+  QWidget* box = FieldBox(field);
+  if (box == nullptr) return;
+  const PatternCheck c = CheckPattern(WidgetText(box));
+  const QString problem =
+      c.ok ? QString()
+           : QStringFromGbk(G("正则表达式无法编译：") + c.message + G("（第") + Decimal(c.position) +
+                            G("个字符处）"));
+  if (box->property("patternProblem").toString() == problem && box->property("patternMarked").isValid()) {
+    return;
+  }
+  box->setProperty("patternMarked", true);
+  box->setProperty("patternProblem", problem);
+  box->setToolTip(problem);
+  box->setAccessibleDescription(problem);
+  box->setStyleSheet(c.ok ? QString() : QStringLiteral("QPlainTextEdit { border: 2px solid red; }"));
+}
+
+void RuleWindow::TestRuleButton() {
+  Busy busy(this);
+  if (testAddressBox_->text().isEmpty() && addressBox_) {
+    SetWidgetText(testAddressBox_, WidgetText(addressBox_));
+  }
+  SiteRule rule;
+  for (RuleField f : kRuleFields) {
+    if (f != RuleField::kPageCapture) rule.Field(f) = WidgetText(FieldBox(f));
+  }
+  rule.pageCapture = captureCheck_ && captureCheck_->isChecked() ? TrueText() : FalseText();
+  const Text address = WidgetText(testAddressBox_);
+
+  // A test under way is dropped: its transfer ends and its result is never shown.
+  for (TestRun& run : testRuns_) run.cancel->store(true, std::memory_order_release);
+  CollectTestThreads(false);
+  const unsigned generation = ++testGeneration_;
+  testRunning_ = true;
+  SetWidgetText(testResultView_, G("正在测试规则，请稍等..."));
+
+  TestRun run;
+  run.cancel = std::make_shared<std::atomic<bool>>(false);
+  run.done = std::make_shared<std::atomic<bool>>(false);
+  auto cancel = run.cancel;
+  auto done = run.done;
+  try {
+    run.thread = std::thread([this, rule, address, generation, cancel, done] {
+      Text text;
+      try {
+        text = FormatRuleCheck(CheckRule(rule, address, cancel.get()));
+      } catch (...) {
+        text = G("测试失败：内存不足或内部错误");
+      }
+      if (!cancel->load(std::memory_order_acquire)) {
+        // Queued to the window thread; the destructor joins this thread first, so the window
+        // is alive here, and an event still queued when it goes is dropped with it.
+        QMetaObject::invokeMethod(
+            this, [this, generation, text] { ShowTestResult(generation, text); },
+            Qt::QueuedConnection);
+      }
+      done->store(true, std::memory_order_release);
+    });
+  } catch (...) {
+    testRunning_ = false;
+    SetWidgetText(testResultView_, G("测试失败：无法启动测试线程"));
+    return;
+  }
+  testRuns_.push_back(std::move(run));
+}
+
+void RuleWindow::ShowTestResult(unsigned generation, const Text& text) {
+  if (generation != testGeneration_) return;
+  testRunning_ = false;
+  SetWidgetText(testResultView_, text);
+  CollectTestThreads(false);
+}
 
 void RuleWindow::Build() {
   list_ = new RuleNameList(this);
@@ -242,9 +348,35 @@ void RuleWindow::Build() {
   buttons->addWidget(addButton_);
   buttons->addWidget(deleteButton_);
 
+  // The test area: the address to try, the button, and the result.
+  testAddressBox_ = lineBox("编辑框_测试地址");
+  testButton_ = button("按钮_测试规则", "测试规则");
+  testButton_->setAccessibleName(QStringFromGbk(G("测试规则")));
+  testResultView_ = new ResultView(this);
+  testResultView_->setObjectName(QStringLiteral("编辑框_测试结果"));
+  testResultView_->setReadOnly(true);
+  testResultView_->setTabChangesFocus(true);
+  testResultView_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  testResultView_->setMinimumHeight(testResultView_->fontMetrics().lineSpacing() * 6 + 10);
+  testResultView_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  connect(testButton_, &QPushButton::clicked, this, [this] { TestRuleButton(); });
+  connect(testAddressBox_, &QLineEdit::textEdited, this, [this] { testAddressEdited_ = true; });
+  auto* test = new QGridLayout;
+  test->setColumnStretch(1, 1);
+  test->addWidget(CaptionLabel(this, "标签_测试地址", "测试地址", testAddressBox_), 0, 0,
+                  Qt::AlignLeft | Qt::AlignVCenter);
+  test->addWidget(testAddressBox_, 0, 1);
+  test->addWidget(testButton_, 0, 2);
+  test->addWidget(CaptionLabel(this, "标签_测试结果", "测试结果", testResultView_), 1, 0,
+                  Qt::AlignLeft | Qt::AlignTop);
+  test->addWidget(testResultView_, 1, 1, 1, 2);
+  test->setRowStretch(1, 1);
+
   auto* right = new QVBoxLayout;
   right->addLayout(fields, 1);
   right->addLayout(buttons);
+  // The pattern boxes take most of the room the window gains; the result view a share of it.
+  right->addLayout(test, 0);
   auto* root = new QHBoxLayout(this);
   root->setContentsMargins(6, 8, 6, 8);
   root->addWidget(list_, 0);
@@ -253,7 +385,8 @@ void RuleWindow::Build() {
   // Tab goes through the window as it reads: the list, the boxes from the top, the buttons.
   QWidget* order[] = {list_,        siteBox_,      listPatternBox_, titlePatternBox_,
                       authorPatternBox_, leftMarkerBox_, rightMarkerBox_, renameButton_,
-                      addButton_,   deleteButton_};
+                      addButton_,   deleteButton_, testAddressBox_, testButton_,
+                      testResultView_};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   // Every change of a box's text, whoever made it, is written to that field of the rule.
@@ -262,7 +395,10 @@ void RuleWindow::Build() {
     if (auto* line = qobject_cast<QLineEdit*>(box)) {
       connect(line, &QLineEdit::textChanged, this, [this, f] { SaveFieldEdit(f); });
     } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
-      connect(text, &QPlainTextEdit::textChanged, this, [this, f] { SaveFieldEdit(f); });
+      connect(text, &QPlainTextEdit::textChanged, this, [this, f] {
+        MarkPattern(f);
+        SaveFieldEdit(f);
+      });
     }
   }
 }
@@ -287,6 +423,13 @@ void RuleWindow::AttachMainWindow(const MainWindowParts& parts) {
   statusLabel_ = parts.statusLabel;
   captureCheck_ = parts.captureCheck;
   ruleButton_ = parts.ruleButton;
+  // The test address follows the chapter-list address until the user types one of their own.
+  if (auto* line = qobject_cast<QLineEdit*>(addressBox_.data())) {
+    addressConnection_ = connect(line, &QLineEdit::textChanged, this, [this] {
+      if (!testAddressEdited_ && addressBox_) SetWidgetText(testAddressBox_, WidgetText(addressBox_));
+    });
+  }
+  if (addressBox_ && !testAddressEdited_) SetWidgetText(testAddressBox_, WidgetText(addressBox_));
   // clicked, not toggled: only the user's clicks write the flag, not ShowSelectedRule's.
   if (captureCheck_) {
     captureConnection_ = connect(captureCheck_, &QAbstractButton::clicked, this,
@@ -296,6 +439,7 @@ void RuleWindow::AttachMainWindow(const MainWindowParts& parts) {
 
 void RuleWindow::DetachMainWindow() {
   disconnect(captureConnection_);
+  disconnect(addressConnection_);
   main_ = nullptr;
   addressBox_ = nullptr;
   statusLabel_ = nullptr;

@@ -9,7 +9,11 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "rules/rule_store.h"
 #include "rules/site_rule.h"
@@ -90,6 +94,17 @@ class RuleWindow : public QWidget {
   QPushButton* AddButton() const { return addButton_; }
   QPushButton* RenameButton() const { return renameButton_; }
   QPushButton* DeleteButton() const { return deleteButton_; }
+  QLineEdit* TestAddressBox() const { return testAddressBox_; }
+  QPushButton* TestButton() const { return testButton_; }
+  QPlainTextEdit* TestResultView() const { return testResultView_; }
+
+  // Starts a test of the rule in the boxes on the test address; a test under way is dropped
+  // (its transfer ends, its result is never shown).
+  void TestRuleButton();
+  // Whether a test's result is still awaited.
+  bool TestUnderWay() const { return testRunning_; }
+  // The pattern box's compile error shown as typed (empty when it compiles).
+  QString PatternProblem(RuleField field) const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -105,6 +120,9 @@ class RuleWindow : public QWidget {
   bool AskText(const Text& prompt, const Text& title, const Text& initial, Text& entered);
   void SetAddCaption(bool confirming);
   void DetachMainWindow();
+  void MarkPattern(RuleField field);
+  void ShowTestResult(unsigned generation, const Text& text);
+  void CollectTestThreads(bool all);
 
   RuleStore store_;
 
@@ -118,6 +136,21 @@ class RuleWindow : public QWidget {
   QPushButton* renameButton_ = nullptr;
   QPushButton* addButton_ = nullptr;
   QPushButton* deleteButton_ = nullptr;
+  QLineEdit* testAddressBox_ = nullptr;
+  QPushButton* testButton_ = nullptr;
+  QPlainTextEdit* testResultView_ = nullptr;
+
+  // One test on its worker thread; `cancel` ends its transfer, `done` says it has returned.
+  struct TestRun {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> cancel;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<TestRun> testRuns_;
+  unsigned testGeneration_ = 0;
+  bool testRunning_ = false;
+  bool testAddressEdited_ = false;
+  QMetaObject::Connection addressConnection_;
 
   QPointer<QWidget> main_;
   QPointer<QWidget> addressBox_;
